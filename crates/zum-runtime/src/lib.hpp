@@ -1,0 +1,7 @@
+#pragma once
+
+// The runtime library zum_runtime: blocked-data layouts and the checked arithmetic and panic
+// they are built on.
+#include "blocked_data.hpp"
+#include "checked_arithmetic.hpp"
+#include "panic.hpp"
