@@ -2,6 +2,7 @@
 // whole bijection test body. Ends with a table of the checked / unchecked ratio per layout.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -29,10 +30,10 @@ struct Shape {
 
 // The shapes the bijection test checks, one per layout.
 const std::vector<Shape> shapes{
-    {BlockLayout::KivA8, 128, 32},     {BlockLayout::KivA16, 128, 32},
-    {BlockLayout::KivA32, 128, 64},    {BlockLayout::KivB8x16, 32, 64},
-    {BlockLayout::KivB16x16, 32, 64},  {BlockLayout::KivB32x16, 64, 64},
-    {BlockLayout::KivC16, 128, 64},    {BlockLayout::KivC16F16, 128, 64},
+    {BlockLayout::KivA8, 128, 32},    {BlockLayout::KivA16, 128, 32},
+    {BlockLayout::KivA32, 128, 64},   {BlockLayout::KivB8x16, 32, 64},
+    {BlockLayout::KivB16x16, 32, 64}, {BlockLayout::KivB32x16, 64, 64},
+    {BlockLayout::KivC16, 128, 64},   {BlockLayout::KivC16F16, 128, 64},
 };
 
 // One iteration maps every position of the shape once; the counter turns the iteration's time
@@ -55,14 +56,16 @@ void bijection_test_body(benchmark::State& state) {
 // The console report, then one line per layout with both costs per call and their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colour only on a terminal, as the library's own console report does.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       const auto calls = run.counters.find("calls");
       // With repetitions, the median stands for the benchmark; without, its one run does.
-      const bool representative = run.run_type == Run::RT_Iteration
-                                      ? run.repetitions <= 1
-                                      : run.aggregate_name == "median";
+      const bool representative =
+          run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
       if (run.error_occurred || calls == run.counters.end() || !representative) continue;
       const std::string name = run.run_name.function_name;
       const auto slash = name.find('/');

@@ -78,3 +78,24 @@ TEST_CASE("coordinate set: an ordered visit stops at the first refusal") {
   CHECK_FALSE(all_in_window);
   CHECK(visited == std::vector<CoordinatePair>{{0, 1}, {0, 9}});
 }
+
+TEST_CASE("coordinate set: the bounds query answers as an ordered visit would") {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> coordinate(0, 19);
+  std::uniform_int_distribution<int> bound(0, 21);
+  for (int trial = 0; trial < 300; ++trial) {
+    const auto window_rows = static_cast<u16>(bound(random));
+    const auto window_columns = static_cast<u16>(bound(random));
+    CoordinateSet set(window_rows, window_columns);
+    for (int draw = 0; draw < trial % 40; ++draw) {
+      set.insert({static_cast<u16>(coordinate(random)), static_cast<u16>(coordinate(random))});
+    }
+    const auto rows = static_cast<u16>(bound(random));
+    const auto columns = static_cast<u16>(bound(random));
+    INFO("window " << window_rows << " x " << window_columns << ", bounds " << rows << " x "
+                   << columns);
+    const bool visited_all = set.visit_in_order(
+        [&](CoordinatePair pair) { return pair.row < rows && pair.column < columns; });
+    REQUIRE(set.all_within(rows, columns) == visited_all);
+  }
+}
