@@ -61,6 +61,36 @@ constexpr std::string_view layout_name(BlockLayout layout) {
   return value < names.size() ? names[value] : std::string_view{};
 }
 
+// How a layout cuts the matrix into panels, for tools that describe or draw it.
+struct PanelShape {
+  char family;             // 'A', 'B' or 'C'
+  std::uint16_t rows;      // rows one panel covers; 0 when a panel spans all rows
+  std::uint16_t columns;   // columns one panel covers
+  bool interleaved_pairs;  // a 16-column group is stored as pairs of its two halves interleaved
+};
+
+// The panel shape of a variant; family '?' for a value outside the eight.
+constexpr PanelShape panel_shape(BlockLayout layout) {
+  switch (layout) {
+    case BlockLayout::KivA8:
+      return {'A', 0, 8, false};
+    case BlockLayout::KivA16:
+      return {'A', 0, 16, false};
+    case BlockLayout::KivA32:
+      return {'A', 0, 32, false};
+    case BlockLayout::KivB8x16:
+      return {'B', 8, 16, true};
+    case BlockLayout::KivB16x16:
+      return {'B', 16, 16, true};
+    case BlockLayout::KivB32x16:
+      return {'B', 32, 16, true};
+    case BlockLayout::KivC16:
+    case BlockLayout::KivC16F16:
+      return {'C', 0, 16, true};
+  }
+  return {'?', 0, 0, false};
+}
+
 // The matrix element a buffer position holds. Ordered row first, then column.
 struct CoordinatePair {
   std::uint16_t row;

@@ -275,3 +275,30 @@ TEST_CASE("blocked_data: family B never reaches rows past the last whole row gro
     CHECK(std::find(reached.begin() + first_unreached, reached.end(), true) == reached.end());
   }
 }
+
+TEST_CASE("blocked_data: each panel's positions fill the rectangle its panel shape names") {
+  for (const BlockLayout layout : all_block_layouts) {
+    const auto panel = zum_runtime::blocked_data::panel_shape(layout);
+    const u16 rows = panel.rows == 0 ? u16{6} : static_cast<u16>(panel.rows * 3);
+    const u16 columns = static_cast<u16>(panel.columns * 2);
+    const u16 panel_rows = panel.rows == 0 ? rows : panel.rows;
+    const u16 panel_elements = static_cast<u16>(panel_rows * panel.columns);
+    INFO(layout_name(layout));
+    CHECK(panel.family == layout_name(layout)[3]);
+    for (u16 panel_start = 0; panel_start < rows * columns;
+         panel_start = static_cast<u16>(panel_start + panel_elements)) {
+      const auto corner = block_coordinates(layout, rows, columns, panel_start);
+      CHECK(corner.row % panel_rows == 0);
+      CHECK(corner.column % panel.columns == 0);
+      for (u16 offset = 0; offset < panel_elements; ++offset) {
+        const auto pair =
+            block_coordinates(layout, rows, columns, static_cast<u16>(panel_start + offset));
+        REQUIRE(pair.row >= corner.row);
+        REQUIRE(pair.row - corner.row < panel_rows);
+        REQUIRE(pair.column >= corner.column);
+        REQUIRE(pair.column - corner.column < panel.columns);
+      }
+    }
+  }
+  CHECK(zum_runtime::blocked_data::panel_shape(static_cast<BlockLayout>(8)).family == '?');
+}

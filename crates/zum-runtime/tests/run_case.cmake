@@ -5,9 +5,12 @@
 #   expected_exit   the exit status it must end with
 #   stdout_has, stderr_has          texts each stream must contain
 #   stdout_lacks, stderr_lacks      texts each stream must not contain
+#   stdout_file     a file standard output must equal exactly
+#   one_line_error  when true: nothing on standard output, exactly one line on standard error
 #   panic_message   a panic the report must show, exactly, line for line...
-#   panic_file, panic_call          ...raised at the call that `panic_call` (ending in "(")
-#                   opens in `panic_file`, relative to source_root
+#   panic_file, panic_call          ...raised at the first "(" of `panic_call`, a text that
+#                   occurs once in `panic_file` (relative to source_root): where a call
+#                   expression's position points
 #   source_root     the project root
 include(${CASE_FILE})
 
@@ -19,8 +22,7 @@ macro(problem text)
   string(APPEND problems "  - ${text}\n")
 endmacro()
 
-# "file:line:column" of the last character of the first `needle` in `file`: where a call
-# expression's position points.
+# "file:line:column" of the first "(" of the first `needle` in `file`.
 function(position_of file needle out)
   file(READ ${source_root}/${file} content)
   string(FIND "${content}" "${needle}" offset)
@@ -31,14 +33,27 @@ function(position_of file needle out)
   string(REGEX MATCHALL "\n" newlines "${before}")
   list(LENGTH newlines line_breaks)
   string(FIND "${before}" "\n" line_start REVERSE)
-  string(LENGTH "${needle}" needle_length)
+  string(FIND "${needle}" "(" parenthesis)
   math(EXPR line "${line_breaks} + 1")
-  math(EXPR column "${offset} - ${line_start} + ${needle_length} - 1")
+  math(EXPR column "${offset} - ${line_start} + ${parenthesis}")
   set(${out} "${file}:${line}:${column}" PARENT_SCOPE)
 endfunction()
 
 if(NOT actual_exit STREQUAL expected_exit)
   problem("exit status ${actual_exit}, expected ${expected_exit}")
+endif()
+if(stdout_file)
+  file(READ ${stdout_file} expected_stdout)
+  if(NOT actual_stdout STREQUAL expected_stdout)
+    problem("stdout differs from ${stdout_file}; expected:\n${expected_stdout}")
+  endif()
+endif()
+if(one_line_error)
+  string(REGEX MATCHALL "\n" stderr_newlines "${actual_stderr}")
+  list(LENGTH stderr_newlines stderr_lines)
+  if(NOT actual_stdout STREQUAL "" OR NOT stderr_lines EQUAL 1 OR NOT actual_stderr MATCHES "\n$")
+    problem("expected nothing on stdout and one line on stderr")
+  endif()
 endif()
 if(DEFINED panic_message)
   position_of(${panic_file} "${panic_call}" position)
