@@ -30,6 +30,12 @@ function(zum_link_time_optimization target)
     set_target_properties(${target} PROPERTIES
       INTERPROCEDURAL_OPTIMIZATION_RELEASE ON
       INTERPROCEDURAL_OPTIMIZATION_RELWITHDEBINFO ON)
+    # A library keeps ordinary machine code beside the optimizer's form, so it links into
+    # programs built without link-time optimization too.
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-ffat-lto-objects>)
+    endif()
   endif()
 endfunction()
 

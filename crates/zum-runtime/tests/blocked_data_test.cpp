@@ -16,6 +16,7 @@ using zum_runtime::blocked_data::block_coordinates;
 using zum_runtime::blocked_data::BlockLayout;
 using zum_runtime::blocked_data::CoordinatePair;
 using zum_runtime::blocked_data::layout_name;
+using zum_runtime::blocked_data::panel_shape;
 using zum_runtime::testing::panic_of;
 using u16 = std::uint16_t;
 
@@ -36,31 +37,6 @@ std::string outcome(BlockLayout layout, u16 rows, u16 columns, u16 linear) {
   const auto panic =
       panic_of([&] { result = describe(block_coordinates(layout, rows, columns, linear)); });
   return panic ? "panic: " + panic->message : result;
-}
-
-// Width of a layout's panels, and the row multiple family B needs for whole panels.
-u16 panel_width(BlockLayout layout) {
-  switch (layout) {
-    case BlockLayout::KivA8:
-      return 8;
-    case BlockLayout::KivA32:
-      return 32;
-    default:
-      return 16;
-  }
-}
-
-u16 row_multiple(BlockLayout layout) {
-  switch (layout) {
-    case BlockLayout::KivB8x16:
-      return 8;
-    case BlockLayout::KivB16x16:
-      return 16;
-    case BlockLayout::KivB32x16:
-      return 32;
-    default:
-      return 1;
-  }
 }
 
 // Whether positions 0 .. rows × columns − 1 land one-to-one on the rows × columns grid.
@@ -224,8 +200,8 @@ TEST_CASE("blocked_data: KivC16 and KivC16F16 map every input alike") {
 
 TEST_CASE("blocked_data: whole-panel shapes map one-to-one onto the matrix") {
   for (const BlockLayout layout : all_block_layouts) {
-    const u16 width = panel_width(layout);
-    const u16 height = row_multiple(layout);
+    const u16 width = panel_shape(layout).columns;
+    const u16 height = std::max<u16>(panel_shape(layout).rows, 1);
     for (const int row_groups : {1, 2, 3, 5, 8}) {
       for (const int column_panels : {1, 2, 3, 7}) {
         // Family A's inner dimension sets the panel width; family B's sets the row multiple.
@@ -278,7 +254,7 @@ TEST_CASE("blocked_data: family B never reaches rows past the last whole row gro
 
 TEST_CASE("blocked_data: each panel's positions fill the rectangle its panel shape names") {
   for (const BlockLayout layout : all_block_layouts) {
-    const auto panel = zum_runtime::blocked_data::panel_shape(layout);
+    const auto panel = panel_shape(layout);
     const u16 rows = panel.rows == 0 ? u16{6} : static_cast<u16>(panel.rows * 3);
     const u16 columns = static_cast<u16>(panel.columns * 2);
     const u16 panel_rows = panel.rows == 0 ? rows : panel.rows;
@@ -300,5 +276,5 @@ TEST_CASE("blocked_data: each panel's positions fill the rectangle its panel sha
       }
     }
   }
-  CHECK(zum_runtime::blocked_data::panel_shape(static_cast<BlockLayout>(8)).family == '?');
+  CHECK(panel_shape(static_cast<BlockLayout>(8)).family == '?');
 }

@@ -65,8 +65,8 @@ std::uint16_t parse_extent(const std::string& text, std::string_view what) {
   std::uint32_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > 65535) {
-    throw UsageError{std::string(what) + " must be a whole number from 1 to 65535, not '" +
-                     text + "'"};
+    throw UsageError{std::string(what) + " must be a whole number from 1 to 65535, not '" + text +
+                     "'"};
   }
   return static_cast<std::uint16_t>(value);
 }
@@ -210,12 +210,12 @@ std::string svg_cell(const Shape& shape, std::uint16_t row, std::uint16_t column
   const int y = margin + title_height + row * cell_size;
   std::ostringstream cell;
   const std::string fill =
-      position < 0 ? "#ffffff"
-                   : "hsl(" +
-                         std::to_string(panel_of_position(shape, static_cast<std::uint32_t>(
-                                                                     position)) *
-                                        47 % 360) +
-                         ", 70%, 80%)";
+      position < 0
+          ? "#ffffff"
+          : "hsl(" +
+                std::to_string(panel_of_position(shape, static_cast<std::uint32_t>(position)) * 47 %
+                               360) +
+                ", 70%, 80%)";
   cell << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << cell_size << "\" height=\""
        << cell_size << "\" fill=\"" << fill << "\" stroke=\"#888\" stroke-width=\"0.5\"/>";
   cell << "<text x=\"" << x + cell_size / 2 << "\" y=\"" << y + cell_size / 2 + 4
@@ -229,8 +229,8 @@ std::string svg_document(const Shape& shape, const Placement& placement) {
   const int height = 2 * margin + title_height + shape.rows * cell_size;
   std::ostringstream svg;
   svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\""
-      << height << "\" viewBox=\"0 0 " << width << ' ' << height << "\">\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+      << "\" viewBox=\"0 0 " << width << ' ' << height << "\">\n"
       << "<text x=\"" << margin << "\" y=\"" << margin + 14
       << "\" font-family=\"sans-serif\" font-size=\"14\">" << shape_title(shape) << ": "
       << describe_panels(shape.layout, shape.rows) << "</text>\n";
@@ -272,8 +272,8 @@ std::string first_cells(const std::vector<CoordinatePair>& cells) {
   constexpr std::size_t shown = 8;
   std::string text;
   for (std::size_t index = 0; index < cells.size() && index < shown; ++index) {
-    text += (index == 0 ? "" : ", ") + std::string("(") + std::to_string(cells[index].row) +
-            ", " + std::to_string(cells[index].column) + ")";
+    text += (index == 0 ? "" : ", ") + std::string("(") + std::to_string(cells[index].row) + ", " +
+            std::to_string(cells[index].column) + ")";
   }
   if (cells.size() > shown) text += ", ... " + std::to_string(cells.size() - shown) + " more";
   return text;
@@ -299,8 +299,8 @@ int check(const Shape& shape) {
 void print_list() {
   for (const BlockLayout layout : all_block_layouts) {
     const std::string name(layout_name(layout));
-    std::cout << name << std::string(11 - name.size(), ' ')
-              << describe_panels(layout, std::nullopt) << '\n';
+    std::cout << name << std::string(11 - name.size(), ' ') << describe_panels(layout, std::nullopt)
+              << '\n';
   }
 }
 
@@ -338,9 +338,10 @@ void reject_unknown_command(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  CLI::App app{"Shows how a block layout stores a matrix, and checks whether a shape is whole "
-               "for it.",
-               "zum-layout"};
+  CLI::App app{
+      "Shows how a block layout stores a matrix, and checks whether a shape is whole "
+      "for it.",
+      "zum-layout"};
   Arguments arguments;
   app.add_flag("--list", arguments.list, "list the layouts with family and panel shape");
   app.require_subcommand(0, 1);
