@@ -28,8 +28,8 @@ class Panic : public std::exception {
 
 // Raises a Panic carrying `message` and the caller's position. Kept out of line: it is the
 // cold path of every checked operation.
-[[noreturn]] void panic(std::string_view message,
-                        std::source_location location = std::source_location::current());
+[[noreturn, gnu::cold]] void panic(std::string_view message,
+                                   std::source_location location = std::source_location::current());
 
 // Panics with the three-line equality message unless `left == right`.
 void assert_eq(std::size_t left, std::size_t right,
