@@ -13,6 +13,10 @@ std::string Panic::position() const {
          std::to_string(location_.column());
 }
 
+std::string Panic::report() const {
+  return "panicked at " + position() + ":\n" + message_;
+}
+
 void panic(std::string_view message, std::source_location location) {
   throw Panic(std::string(message), location);
 }

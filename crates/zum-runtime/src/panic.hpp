@@ -21,6 +21,9 @@ class Panic : public std::exception {
   // "file:line:column" of the raising expression.
   std::string position() const;
 
+  // How a panic is shown: "panicked at file:line:column:", then the message as raised.
+  std::string report() const;
+
  private:
   std::string message_;
   std::source_location location_;

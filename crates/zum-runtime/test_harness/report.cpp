@@ -12,12 +12,8 @@
 namespace zum_runtime::test_harness {
 namespace {
 
+// How every Panic::report() begins, which tells a translated panic from other exceptions.
 constexpr std::string_view panic_prefix = "panicked at ";
-
-// A panic is shown as its position, then its message exactly as raised.
-std::string describe_panic(const Panic& panic) {
-  return std::string(panic_prefix) + panic.position() + ":\n" + panic.what();
-}
 
 std::string position_of(const Catch::SourceLineInfo& source) {
   return std::string(source.file) + ':' + std::to_string(source.line);
@@ -106,5 +102,5 @@ CATCH_REGISTER_REPORTER("zum", RuntimeReporter)
 }  // namespace zum_runtime::test_harness
 
 CATCH_TRANSLATE_EXCEPTION(const zum_runtime::Panic& panic) {
-  return zum_runtime::test_harness::describe_panic(panic);
+  return panic.report();
 }

@@ -81,7 +81,7 @@ Shape parse_shape(const std::string& layout, const std::string& rows, const std:
   return shape;
 }
 
-// "family B, panels of 8 rows x 16 columns, 128 elements per panel, pairs interleaved"
+// "family B, panels of 8 rows x 16 columns, 128 elements per panel, column pairs interleaved"
 std::string describe_panels(BlockLayout layout, std::optional<std::uint16_t> matrix_rows) {
   const auto panel = panel_shape(layout);
   std::string text = "family " + std::string(1, panel.family) + ", panels of ";
@@ -93,10 +93,6 @@ std::string describe_panels(BlockLayout layout, std::optional<std::uint16_t> mat
   }
   if (panel.interleaved_pairs) text += ", column pairs interleaved";
   return text;
-}
-
-std::string position_text(const zum_runtime::Panic& panic) {
-  return "panicked at " + panic.position() + ":\n" + panic.what();
 }
 
 // Where each position lands, and what that says about the shape.
@@ -367,7 +363,7 @@ int main(int argc, char* argv[]) {
   } catch (const zum_runtime::Panic& panic) {
     // The one place a panic is caught: the mapping cannot place this shape.
     std::cout << arguments.layout << ' ' << arguments.rows << " x " << arguments.columns
-              << ": the mapping " << position_text(panic) << '\n';
+              << ": the mapping " << panic.report() << '\n';
     return not_whole_status;
   }
 }
