@@ -5,6 +5,7 @@
 #include <string>
 
 #include "checked_arithmetic.hpp"
+#include "pair_interleave.hpp"
 #include "panic.hpp"
 
 namespace zum_runtime::blocked_data {
@@ -39,21 +40,7 @@ struct Unchecked {
   static u16 rem(u16 dividend, u16 divisor) { return static_cast<u16>(dividend % divisor); }
 };
 
-// Families B and C store the 16 columns of a group as pairs with the group's two halves
-// interleaved: stored pair x holds logical pair (x % 2) × 4 + x / 2, lower column first.
-// Every quantity here stays below 16, so nothing can overflow and the mapping from stored
-// position to column is built once, at compile time, from that formula.
-constexpr std::array<u16, 16> column_in_group_of_stored = [] {
-  std::array<u16, 16> columns{};
-  for (unsigned stored = 0; stored < columns.size(); ++stored) {
-    const unsigned stored_pair = stored / 2;
-    const unsigned logical_pair = (stored_pair % 2) * 4 + stored_pair / 2;
-    columns[stored] = static_cast<u16>(logical_pair * 2 + stored % 2);
-  }
-  return columns;
-}();
-static_assert(column_in_group_of_stored[2] == 8 && column_in_group_of_stored[4] == 2 &&
-              column_in_group_of_stored[15] == 15);
+using pair_interleave::column_of_stored;
 
 // Panels of `inner_micro_dimension` columns spanning all rows, in order of increasing column;
 // row-major inside a panel.
@@ -82,7 +69,7 @@ CoordinatePair family_b_coordinates(u16 rows, u16 linear) {
   const u16 inner_group = Arithmetic::rem(panel, inner_groups);
   const u16 load_channel = Arithmetic::div(panel_offset, inner_micro_dimension);
   const u16 inner_in_group = Arithmetic::rem(panel_offset, inner_micro_dimension);
-  const u16 column_in_group = column_in_group_of_stored[load_channel];
+  const u16 column_in_group = column_of_stored[load_channel];
   const u16 group_start_row = Arithmetic::mul(inner_group, inner_micro_dimension);
   const u16 row = Arithmetic::add(group_start_row, inner_in_group);
   const u16 group_start_column = Arithmetic::mul(column_group, 16);
@@ -100,7 +87,7 @@ CoordinatePair family_c_coordinates(u16 rows, u16 linear) {
   const u16 physical_column = Arithmetic::rem(panel_offset, 16);
   const u16 row = Arithmetic::div(panel_offset, 16);
   const u16 panel_start = Arithmetic::mul(panel, 16);
-  const u16 column = Arithmetic::add(panel_start, column_in_group_of_stored[physical_column]);
+  const u16 column = Arithmetic::add(panel_start, column_of_stored[physical_column]);
   return {row, column};
 }
 
@@ -134,7 +121,95 @@ CoordinatePair coordinates_in(BlockLayout layout, u16 rows, u16 linear) {
   panic_invalid_layout(layout);
 }
 
+// The position a (row, column) lands on, in a width where no sum or product of 16-bit
+// quantities and the panel sizes can wrap; whether it fits 16 bits is checked by the caller.
+using WidePosition = std::uint64_t;
+
+[[noreturn, gnu::noinline, gnu::cold]] void panic_not_stored(BlockLayout layout, u16 rows,
+                                                             u16 row, u16 column,
+                                                             const std::string& reason) {
+  panic(std::string(layout_name(layout)) + " with " + std::to_string(rows) +
+        " rows stores no element (" + std::to_string(row) + ", " + std::to_string(column) +
+        "): " + reason);
+}
+
+void require_stored_row(BlockLayout layout, u16 rows, u16 stored_rows, u16 row, u16 column) {
+  if (row < stored_rows) return;
+  panic_not_stored(layout, rows, row, column,
+                   "rows " + std::to_string(stored_rows) + " and past are not stored");
+}
+
+u16 narrow_position(BlockLayout layout, u16 rows, u16 row, u16 column, WidePosition position) {
+  if (position <= UINT16_MAX) return static_cast<u16>(position);
+  panic_not_stored(layout, rows, row, column,
+                   "its position " + std::to_string(position) + " is past 65535");
+}
+
+// Inverse of family_a_coordinates: the panel of the column, then row-major inside it.
+template <u16 inner_micro_dimension>
+WidePosition family_a_position(BlockLayout layout, u16 rows, u16 row, u16 column) {
+  const u16 panel_elements = checked_mul(rows, inner_micro_dimension);
+  require_stored_row(layout, rows, rows, row, column);
+  const WidePosition panel = column / inner_micro_dimension;
+  return panel * panel_elements + WidePosition{row} * inner_micro_dimension +
+         column % inner_micro_dimension;
+}
+
+// Inverse of family_b_coordinates: the panel down the row groups, then the column's load
+// channel, then the row inside the group.
+template <u16 inner_micro_dimension>
+WidePosition family_b_position(BlockLayout layout, u16 rows, u16 row, u16 column) {
+  const u16 inner_groups = checked_div(rows, inner_micro_dimension);
+  require_stored_row(layout, rows, static_cast<u16>(inner_groups * inner_micro_dimension), row,
+                     column);
+  const WidePosition panel =
+      WidePosition{column / 16u} * inner_groups + row / inner_micro_dimension;
+  const WidePosition load_channel = pair_interleave::stored_of_column[column % 16u];
+  return panel * (inner_micro_dimension * 16u) + load_channel * inner_micro_dimension +
+         row % inner_micro_dimension;
+}
+
+// Inverse of family_c_coordinates: the panel of the column, the row, then the column's stored
+// place in the pair interleave.
+WidePosition family_c_position(BlockLayout layout, u16 rows, u16 row, u16 column) {
+  const u16 panel_elements = checked_mul(rows, u16{16});
+  require_stored_row(layout, rows, rows, row, column);
+  const WidePosition panel = column / 16u;
+  return panel * panel_elements + WidePosition{row} * 16u +
+         pair_interleave::stored_of_column[column % 16u];
+}
+
+WidePosition wide_position(BlockLayout layout, u16 rows, u16 row, u16 column) {
+  switch (layout) {
+    case BlockLayout::KivA8:
+      return family_a_position<8>(layout, rows, row, column);
+    case BlockLayout::KivA16:
+      return family_a_position<16>(layout, rows, row, column);
+    case BlockLayout::KivA32:
+      return family_a_position<32>(layout, rows, row, column);
+    case BlockLayout::KivB8x16:
+      return family_b_position<8>(layout, rows, row, column);
+    case BlockLayout::KivB16x16:
+      return family_b_position<16>(layout, rows, row, column);
+    case BlockLayout::KivB32x16:
+      return family_b_position<32>(layout, rows, row, column);
+    case BlockLayout::KivC16:
+    case BlockLayout::KivC16F16:
+      return family_c_position(layout, rows, row, column);
+  }
+  panic_invalid_layout(layout);
+}
+
 }  // namespace
+
+void require_valid_layout(BlockLayout layout) {
+  if (static_cast<std::uint8_t>(layout) >= all_block_layouts.size()) panic_invalid_layout(layout);
+}
+
+u16 block_position(BlockLayout layout, u16 rows, [[maybe_unused]] u16 _columns, u16 row,
+                   u16 column) {
+  return narrow_position(layout, rows, row, column, wide_position(layout, rows, row, column));
+}
 
 CoordinatePair block_coordinates(BlockLayout layout, u16 rows, [[maybe_unused]] u16 _columns,
                                  u16 linear) {

@@ -107,6 +107,19 @@ struct CoordinatePair {
 CoordinatePair block_coordinates(BlockLayout layout, std::uint16_t rows, std::uint16_t _columns,
                                  std::uint16_t linear);
 
+// The position of a buffer in `layout` holding `rows` rows that stores (row, column): the
+// inverse of block_coordinates, so block_coordinates(layout, rows, c, block_position(layout,
+// rows, c, row, column)) is (row, column). `rows` is the mapping's row count, already padded if
+// the buffer was. `_columns` is accepted and never read. Panics, naming the element, when no
+// position holds it: a row at or past the last row the mapping stores (family B stores whole
+// row groups only), or a position past 65535; and with the mapping's own checked-arithmetic
+// message when the mapping itself could not run for `rows`.
+std::uint16_t block_position(BlockLayout layout, std::uint16_t rows, std::uint16_t _columns,
+                             std::uint16_t row, std::uint16_t column);
+
+// Panics with the invalid-layout message when `layout` holds a value outside the eight.
+void require_valid_layout(BlockLayout layout);
+
 }  // namespace zum_runtime::blocked_data
 
 // The same formulas without a single overflow or zero-divisor test, for measuring what the

@@ -1,0 +1,437 @@
+#include "pack_kernels.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "pair_interleave.hpp"
+
+// Every helper below is forced inline, so each path's entry points at the end compile the whole
+// walk and its kernels for that path's instruction set. The helpers themselves carry no target
+// of their own and read like the scalar loops they replace; the compiler chooses the
+// instructions for each path.
+#define ZUM_KERNEL [[gnu::always_inline]] inline
+
+namespace zum_runtime::blocked_data::kernels {
+namespace {
+
+using std::size_t;
+
+constexpr size_t cache_line_bytes = 64;
+
+template <typename Word, size_t lanes>
+struct VectorOf {
+  typedef Word type __attribute__((vector_size(lanes * sizeof(Word))));
+};
+
+// `lanes` words held as one value; the compiler maps it onto the path's registers.
+template <typename Word, size_t lanes>
+using Vector = typename VectorOf<Word, lanes>::type;
+
+template <typename V>
+ZUM_KERNEL V load(const std::byte* from) {
+  V value;
+  std::memcpy(&value, from, sizeof value);
+  return value;
+}
+
+template <typename V>
+ZUM_KERNEL void store(std::byte* to, V value) {
+  std::memcpy(to, &value, sizeof value);
+}
+
+// result[i] = value[table[i]]
+template <const auto& table, typename V, size_t... i>
+ZUM_KERNEL V permute(V value, std::index_sequence<i...>) {
+  return __builtin_shufflevector(value, value, table[i]...);
+}
+
+// The lanes of a's and b's low halves (half 0) or high halves (half 1), alternating: a0 b0 a1 b1.
+template <size_t lanes, size_t half>
+constexpr std::array<int, lanes> zip_lanes = [] {
+  std::array<int, lanes> indices{};
+  for (size_t lane = 0; lane < lanes; ++lane) {
+    indices[lane] = static_cast<int>((lane % 2) * lanes + half * lanes / 2 + lane / 2);
+  }
+  return indices;
+}();
+
+template <size_t half, typename V, size_t... i>
+ZUM_KERNEL V zip(V a, V b, std::index_sequence<i...>) {
+  return __builtin_shufflevector(a, b, zip_lanes<sizeof...(i), half>[i]...);
+}
+
+// An 8 × 8 block held as one vector per row becomes one vector per column: three rounds of
+// zipping row i with row i + 4.
+template <typename V>
+ZUM_KERNEL void transpose_8x8(std::array<V, 8>& rows) {
+  constexpr auto lanes = std::make_index_sequence<8>{};
+  for (int round = 0; round < 3; ++round) {
+    std::array<V, 8> zipped;
+    for (size_t i = 0; i < 4; ++i) {
+      zipped[2 * i] = zip<0>(rows[i], rows[i + 4], lanes);
+      zipped[2 * i + 1] = zip<1>(rows[i], rows[i + 4], lanes);
+    }
+    rows = zipped;
+  }
+}
+
+// A panel kernel moves one piece of a panel, `rows` × `columns` matrix elements, between the
+// matrix (rows `row_stride` elements apart) and its contiguous place in the buffer. Words are
+// the element's bytes; an element is never read as a number.
+
+// Family A: a panel row is `width` consecutive matrix elements, stored as they are.
+template <typename Word, size_t width>
+struct PlainPanelRow {
+  static constexpr size_t rows = 1;
+  static constexpr size_t columns = width;
+
+  ZUM_KERNEL static void pack(const std::byte* matrix, size_t, std::byte* buffer) {
+    std::memcpy(buffer, matrix, width * sizeof(Word));
+  }
+  ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t) {
+    std::memcpy(matrix, buffer, width * sizeof(Word));
+  }
+};
+
+// Family C: a panel row holds 16 elements in the pair interleave, one permute each way.
+template <typename Word>
+struct InterleavedPanelRow {
+  static constexpr size_t rows = 1;
+  static constexpr size_t columns = 16;
+  using Row = Vector<Word, 16>;
+
+  ZUM_KERNEL static void pack(const std::byte* matrix, size_t, std::byte* buffer) {
+    store(buffer, permute<pair_interleave::column_of_stored>(load<Row>(matrix),
+                                                             std::make_index_sequence<16>{}));
+  }
+  ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t) {
+    store(matrix, permute<pair_interleave::stored_of_column>(load<Row>(buffer),
+                                                             std::make_index_sequence<16>{}));
+  }
+};
+
+// Family B: a whole panel of `height` rows × 16 columns, stored as 16 load channels of
+// `height` elements, channel k holding column column_of_stored[k] top row first: a transpose,
+// done as 8 × 8 blocks in registers, with each column sent to its channel.
+template <typename Word, size_t height>
+struct TransposedPanel {
+  static constexpr size_t rows = height;
+  static constexpr size_t columns = 16;
+  using Block = std::array<Vector<Word, 8>, 8>;
+
+  static constexpr size_t channel_offset(size_t column, size_t row) {
+    return (pair_interleave::stored_of_column[column] * height + row) * sizeof(Word);
+  }
+
+  ZUM_KERNEL static void pack(const std::byte* matrix, size_t row_stride, std::byte* buffer) {
+    for (size_t block_row = 0; block_row < height; block_row += 8) {
+      for (size_t block_column = 0; block_column < 16; block_column += 8) {
+        Block block;
+        for (size_t row = 0; row < 8; ++row) {
+          const size_t element = (block_row + row) * row_stride + block_column;
+          block[row] = load<typename Block::value_type>(matrix + element * sizeof(Word));
+        }
+        transpose_8x8(block);
+        for (size_t column = 0; column < 8; ++column) {
+          store(buffer + channel_offset(block_column + column, block_row), block[column]);
+        }
+      }
+    }
+  }
+
+  ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t row_stride) {
+    for (size_t block_row = 0; block_row < height; block_row += 8) {
+      for (size_t block_column = 0; block_column < 16; block_column += 8) {
+        Block block;
+        for (size_t column = 0; column < 8; ++column) {
+          block[column] = load<typename Block::value_type>(
+              buffer + channel_offset(block_column + column, block_row));
+        }
+        transpose_8x8(block);
+        for (size_t row = 0; row < 8; ++row) {
+          const size_t element = (block_row + row) * row_stride + block_column;
+          store(matrix + element * sizeof(Word), block[row]);
+        }
+      }
+    }
+  }
+};
+
+template <typename Word, BlockLayout layout>
+constexpr auto panel_kernel() {
+  constexpr PanelShape shape = panel_shape(layout);
+  if constexpr (shape.family == 'A') {
+    return PlainPanelRow<Word, shape.columns>{};
+  } else if constexpr (shape.family == 'B') {
+    return TransposedPanel<Word, shape.rows>{};
+  } else {
+    return InterleavedPanelRow<Word>{};
+  }
+}
+
+template <typename Word, BlockLayout layout>
+using PanelKernel = decltype(panel_kernel<Word, layout>());
+
+// The two directions share the walks below. At the matrix's edge a panel piece is only
+// partly inside the matrix: it goes through a zero-filled scratch piece, so the edge runs the
+// same kernel as the interior, and only the part inside the matrix is read or written.
+template <typename Word, typename Panel>
+struct Packing {
+  const std::byte* matrix;
+  std::byte* buffer;
+  size_t row_stride;
+
+  ZUM_KERNEL void whole(size_t matrix_element, size_t buffer_element) const {
+    Panel::pack(matrix + matrix_element * sizeof(Word), row_stride,
+                buffer + buffer_element * sizeof(Word));
+  }
+
+  ZUM_KERNEL void partial(size_t matrix_element, size_t buffer_element, size_t valid_rows,
+                          size_t valid_columns) const {
+    std::array<std::byte, Panel::rows * Panel::columns * sizeof(Word)> piece{};
+    for (size_t row = 0; row < valid_rows; ++row) {
+      std::memcpy(piece.data() + row * Panel::columns * sizeof(Word),
+                  matrix + (matrix_element + row * row_stride) * sizeof(Word),
+                  valid_columns * sizeof(Word));
+    }
+    Panel::pack(piece.data(), Panel::columns, buffer + buffer_element * sizeof(Word));
+  }
+};
+
+template <typename Word, typename Panel>
+struct Unpacking {
+  const std::byte* buffer;
+  std::byte* matrix;
+  size_t row_stride;
+
+  ZUM_KERNEL void whole(size_t matrix_element, size_t buffer_element) const {
+    Panel::unpack(buffer + buffer_element * sizeof(Word), matrix + matrix_element * sizeof(Word),
+                  row_stride);
+  }
+
+  ZUM_KERNEL void partial(size_t matrix_element, size_t buffer_element, size_t valid_rows,
+                          size_t valid_columns) const {
+    std::array<std::byte, Panel::rows * Panel::columns * sizeof(Word)> piece;
+    Panel::unpack(buffer + buffer_element * sizeof(Word), piece.data(), Panel::columns);
+    for (size_t row = 0; row < valid_rows; ++row) {
+      std::memcpy(matrix + (matrix_element + row * row_stride) * sizeof(Word),
+                  piece.data() + row * Panel::columns * sizeof(Word),
+                  valid_columns * sizeof(Word));
+    }
+  }
+};
+
+// Families A and C: panels of `width` columns spanning all rows, row-major inside. Panels
+// side by side are walked together, a few rows at a time, so each matrix row is read a cache
+// line at a time even when a power-of-two stride maps the rows onto few cache sets; each
+// panel is still written in order.
+template <typename Word, typename Panel, typename Direction>
+ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& direction) {
+  constexpr size_t width = Panel::columns;
+  constexpr size_t group_panels = std::max<size_t>(1, cache_line_bytes / (width * sizeof(Word)));
+  constexpr size_t row_block = 8;
+  const size_t rows = job.rows;
+  const size_t panel_elements = rows * width;
+  const size_t whole_panels = job.columns / width;
+  const auto move_whole_row = [&](size_t panel, size_t row) __attribute__((always_inline)) {
+    direction.whole(row * job.row_stride + panel * width, panel * panel_elements + row * width);
+  };
+
+  size_t panel = 0;
+  for (; panel + group_panels <= whole_panels; panel += group_panels) {
+    for (size_t row_start = 0; row_start < rows; row_start += row_block) {
+      const size_t row_end = std::min(rows, row_start + row_block);
+      for (size_t group_panel = panel; group_panel < panel + group_panels; ++group_panel) {
+        for (size_t row = row_start; row < row_end; ++row) move_whole_row(group_panel, row);
+      }
+    }
+  }
+  for (; panel < whole_panels; ++panel) {
+    for (size_t row = 0; row < rows; ++row) move_whole_row(panel, row);
+  }
+  const size_t panel_start_column = panel * width;
+  if (panel_start_column == job.columns) return;
+  for (size_t row = 0; row < rows; ++row) {
+    direction.partial(row * job.row_stride + panel_start_column,
+                      panel * panel_elements + row * width, 1, job.columns - panel_start_column);
+  }
+}
+
+// Family B: panels of `height` rows × 16 columns, down the row groups first, then across the
+// 16-column groups; the buffer is written (or read) in order.
+template <typename Word, typename Panel, typename Direction>
+ZUM_KERNEL void walk_row_group_panels(const PackJob& job, const Direction& direction) {
+  constexpr size_t height = Panel::rows;
+  constexpr size_t panel_elements = height * Panel::columns;
+  const size_t row_groups = job.padded_rows / height;
+  const size_t column_groups = job.padded_columns / Panel::columns;
+  size_t buffer_element = 0;
+  for (size_t column_group = 0; column_group < column_groups; ++column_group) {
+    const size_t column = column_group * Panel::columns;
+    const size_t valid_columns = std::min<size_t>(Panel::columns, job.columns - column);
+    for (size_t row_group = 0; row_group < row_groups; ++row_group) {
+      const size_t row = row_group * height;
+      const size_t valid_rows = std::min<size_t>(height, job.rows - row);
+      const size_t matrix_element = row * job.row_stride + column;
+      if (valid_rows == height && valid_columns == Panel::columns) {
+        direction.whole(matrix_element, buffer_element);
+      } else {
+        direction.partial(matrix_element, buffer_element, valid_rows, valid_columns);
+      }
+      buffer_element += panel_elements;
+    }
+  }
+}
+
+template <typename Word, typename Panel, typename Direction>
+ZUM_KERNEL void walk(const PackJob& job, const Direction& direction) {
+  if constexpr (Panel::rows == 1) {
+    walk_column_panels<Word, Panel>(job, direction);
+  } else {
+    walk_row_group_panels<Word, Panel>(job, direction);
+  }
+}
+
+template <typename Word, BlockLayout layout>
+ZUM_KERNEL void pack_layout(const PackJob& job, const std::byte* matrix, std::byte* buffer) {
+  using Panel = PanelKernel<Word, layout>;
+  walk<Word, Panel>(job, Packing<Word, Panel>{matrix, buffer, job.row_stride});
+}
+
+template <typename Word, BlockLayout layout>
+ZUM_KERNEL void unpack_layout(const PackJob& job, const std::byte* buffer, std::byte* matrix) {
+  using Panel = PanelKernel<Word, layout>;
+  walk<Word, Panel>(job, Unpacking<Word, Panel>{buffer, matrix, job.row_stride});
+}
+
+// The entry points of each path: the same walks, compiled for that path's instruction set.
+struct Portable {
+  template <typename Word, BlockLayout layout>
+  static void pack(const PackJob& job, const std::byte* matrix, std::byte* buffer) {
+    pack_layout<Word, layout>(job, matrix, buffer);
+  }
+  template <typename Word, BlockLayout layout>
+  static void unpack(const PackJob& job, const std::byte* buffer, std::byte* matrix) {
+    unpack_layout<Word, layout>(job, buffer, matrix);
+  }
+};
+
+struct Avx2 {
+  template <typename Word, BlockLayout layout>
+  [[gnu::target("avx2")]] static void pack(const PackJob& job, const std::byte* matrix,
+                                           std::byte* buffer) {
+    pack_layout<Word, layout>(job, matrix, buffer);
+  }
+  template <typename Word, BlockLayout layout>
+  [[gnu::target("avx2")]] static void unpack(const PackJob& job, const std::byte* buffer,
+                                             std::byte* matrix) {
+    unpack_layout<Word, layout>(job, buffer, matrix);
+  }
+};
+
+#define ZUM_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
+struct Avx512 {
+  template <typename Word, BlockLayout layout>
+  [[gnu::target(ZUM_AVX512)]] static void pack(const PackJob& job, const std::byte* matrix,
+                                               std::byte* buffer) {
+    pack_layout<Word, layout>(job, matrix, buffer);
+  }
+  template <typename Word, BlockLayout layout>
+  [[gnu::target(ZUM_AVX512)]] static void unpack(const PackJob& job, const std::byte* buffer,
+                                                 std::byte* matrix) {
+    unpack_layout<Word, layout>(job, buffer, matrix);
+  }
+};
+
+using PackEntry = void (*)(const PackJob&, const std::byte*, std::byte*);
+
+// One entry per layout value, for each element width. The two family C variants share theirs.
+template <typename Path, typename Word, size_t... layout>
+constexpr std::array<PackEntry, 8> pack_entries(std::index_sequence<layout...>) {
+  return {&Path::template pack<Word, panel_shape(all_block_layouts[layout]).family == 'C'
+                                         ? BlockLayout::KivC16
+                                         : all_block_layouts[layout]>...};
+}
+
+template <typename Path, typename Word, size_t... layout>
+constexpr std::array<PackEntry, 8> unpack_entries(std::index_sequence<layout...>) {
+  return {&Path::template unpack<Word, panel_shape(all_block_layouts[layout]).family == 'C'
+                                           ? BlockLayout::KivC16
+                                           : all_block_layouts[layout]>...};
+}
+
+struct PathEntries {
+  std::array<std::array<PackEntry, 8>, 4> pack;  // by log2 of the element width, then layout
+  std::array<std::array<PackEntry, 8>, 4> unpack;
+};
+
+template <typename Path>
+constexpr PathEntries path_entries() {
+  constexpr auto layouts = std::make_index_sequence<8>{};
+  return {{pack_entries<Path, std::uint8_t>(layouts), pack_entries<Path, std::uint16_t>(layouts),
+           pack_entries<Path, std::uint32_t>(layouts), pack_entries<Path, std::uint64_t>(layouts)},
+          {unpack_entries<Path, std::uint8_t>(layouts),
+           unpack_entries<Path, std::uint16_t>(layouts),
+           unpack_entries<Path, std::uint32_t>(layouts),
+           unpack_entries<Path, std::uint64_t>(layouts)}};
+}
+
+constexpr std::array<PathEntries, 3> entries_by_path{path_entries<Portable>(),
+                                                     path_entries<Avx2>(),
+                                                     path_entries<Avx512>()};
+
+size_t width_index(size_t element_bytes) {
+  return static_cast<size_t>(std::countr_zero(element_bytes));
+}
+
+const PathEntries& entries_of(SimdPath path) {
+  return entries_by_path[static_cast<size_t>(path)];
+}
+
+bool processor_runs(SimdPath path) {
+  __builtin_cpu_init();
+  switch (path) {
+    case SimdPath::portable:
+      return true;
+    case SimdPath::avx2:
+      return __builtin_cpu_supports("avx2");
+    case SimdPath::avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string_view simd_path_name(SimdPath path) {
+  constexpr std::array<std::string_view, 3> names{"portable", "avx2", "avx512"};
+  return names.at(static_cast<size_t>(path));
+}
+
+std::span<const SimdPath> runnable_simd_paths() {
+  static const std::vector<SimdPath> paths = [] {
+    std::vector<SimdPath> runnable;
+    for (SimdPath path : {SimdPath::portable, SimdPath::avx2, SimdPath::avx512}) {
+      if (processor_runs(path)) runnable.push_back(path);
+    }
+    return runnable;
+  }();
+  return paths;
+}
+
+void pack(SimdPath path, const PackJob& job, const std::byte* matrix, std::byte* buffer) {
+  const auto layout = static_cast<size_t>(job.layout);
+  entries_of(path).pack[width_index(job.element_bytes)][layout](job, matrix, buffer);
+}
+
+void unpack(SimdPath path, const PackJob& job, const std::byte* buffer, std::byte* matrix) {
+  const auto layout = static_cast<size_t>(job.layout);
+  entries_of(path).unpack[width_index(job.element_bytes)][layout](job, buffer, matrix);
+}
+
+}  // namespace zum_runtime::blocked_data::kernels
