@@ -125,8 +125,8 @@ CoordinatePair coordinates_in(BlockLayout layout, u16 rows, u16 linear) {
 // quantities and the panel sizes can wrap; whether it fits 16 bits is checked by the caller.
 using WidePosition = std::uint64_t;
 
-[[noreturn, gnu::noinline, gnu::cold]] void panic_not_stored(BlockLayout layout, u16 rows,
-                                                             u16 row, u16 column,
+[[noreturn, gnu::noinline, gnu::cold]] void panic_not_stored(BlockLayout layout, u16 rows, u16 row,
+                                                             u16 column,
                                                              const std::string& reason) {
   panic(std::string(layout_name(layout)) + " with " + std::to_string(rows) +
         " rows stores no element (" + std::to_string(row) + ", " + std::to_string(column) +

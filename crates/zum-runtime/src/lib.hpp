@@ -1,7 +1,7 @@
 #pragma once
 
-// The runtime library zum_runtime: blocked-data layouts, packing matrices into them, and the checked arithmetic and panic
-// they are built on.
+// The runtime library zum_runtime: blocked-data layouts, packing matrices into them, and the
+// checked arithmetic and panic they are built on.
 #include "blocked_data.hpp"
 #include "checked_arithmetic.hpp"
 #include "packing.hpp"

@@ -49,12 +49,17 @@ ZUM_KERNEL V permute(V value, std::index_sequence<i...>) {
   return __builtin_shufflevector(value, value, table[i]...);
 }
 
-// The lanes of a's and b's low halves (half 0) or high halves (half 1), alternating: a0 b0 a1 b1.
+// Transposes work on 8 × 8 blocks; a vector may hold several blocks side by side, one per
+// segment of 8 lanes. Within each segment: the lanes of a's and b's low halves (half 0) or
+// high halves (half 1), alternating: a0 b0 a1 b1 ...
 template <size_t lanes, size_t half>
 constexpr std::array<int, lanes> zip_lanes = [] {
   std::array<int, lanes> indices{};
   for (size_t lane = 0; lane < lanes; ++lane) {
-    indices[lane] = static_cast<int>((lane % 2) * lanes + half * lanes / 2 + lane / 2);
+    const size_t segment_start = lane / 8 * 8;
+    const size_t in_segment = lane % 8;
+    const size_t from_b = in_segment % 2 == 1 ? lanes : 0;
+    indices[lane] = static_cast<int>(from_b + segment_start + half * 4 + in_segment / 2);
   }
   return indices;
 }();
@@ -64,19 +69,31 @@ ZUM_KERNEL V zip(V a, V b, std::index_sequence<i...>) {
   return __builtin_shufflevector(a, b, zip_lanes<sizeof...(i), half>[i]...);
 }
 
-// An 8 × 8 block held as one vector per row becomes one vector per column: three rounds of
-// zipping row i with row i + 4.
-template <typename V>
-ZUM_KERNEL void transpose_8x8(std::array<V, 8>& rows) {
-  constexpr auto lanes = std::make_index_sequence<8>{};
+// Eight rows become eight columns in every 8-lane segment: three rounds of zipping row i with
+// row i + 4.
+template <typename V, size_t lanes>
+ZUM_KERNEL void transpose_8x8_blocks(std::array<V, 8>& rows) {
+  constexpr auto lane_indices = std::make_index_sequence<lanes>{};
   for (int round = 0; round < 3; ++round) {
     std::array<V, 8> zipped;
     for (size_t i = 0; i < 4; ++i) {
-      zipped[2 * i] = zip<0>(rows[i], rows[i + 4], lanes);
-      zipped[2 * i + 1] = zip<1>(rows[i], rows[i + 4], lanes);
+      zipped[2 * i] = zip<0>(rows[i], rows[i + 4], lane_indices);
+      zipped[2 * i + 1] = zip<1>(rows[i], rows[i + 4], lane_indices);
     }
     rows = zipped;
   }
+}
+
+// The 8 lanes of one segment.
+template <size_t segment, typename V, size_t... i>
+ZUM_KERNEL auto segment_lanes(V value, std::index_sequence<i...>) {
+  return __builtin_shufflevector(value, value, (segment * 8 + i)...);
+}
+
+// Two 8-lane vectors side by side.
+template <typename V, size_t... i>
+ZUM_KERNEL auto side_by_side(V low, V high, std::index_sequence<i...>) {
+  return __builtin_shufflevector(low, high, i...);
 }
 
 // A panel kernel moves one piece of a panel, `rows` × `columns` matrix elements, between the
@@ -116,12 +133,16 @@ struct InterleavedPanelRow {
 
 // Family B: a whole panel of `height` rows × 16 columns, stored as 16 load channels of
 // `height` elements, channel k holding column column_of_stored[k] top row first: a transpose,
-// done as 8 × 8 blocks in registers, with each column sent to its channel.
+// done as 8 × 8 blocks in registers, with each column sent to its channel. When a row of the
+// panel fits 32 bytes, its two 8-column halves are transposed side by side in one vector.
 template <typename Word, size_t height>
 struct TransposedPanel {
   static constexpr size_t rows = height;
   static constexpr size_t columns = 16;
-  using Block = std::array<Vector<Word, 8>, 8>;
+  static constexpr size_t blocks_side_by_side = columns * sizeof(Word) <= 64 ? 2 : 1;
+  static constexpr size_t lanes = 8 * blocks_side_by_side;
+  using BlockRow = Vector<Word, lanes>;
+  using Channel = Vector<Word, 8>;
 
   static constexpr size_t channel_offset(size_t column, size_t row) {
     return (pair_interleave::stored_of_column[column] * height + row) * sizeof(Word);
@@ -129,15 +150,15 @@ struct TransposedPanel {
 
   ZUM_KERNEL static void pack(const std::byte* matrix, size_t row_stride, std::byte* buffer) {
     for (size_t block_row = 0; block_row < height; block_row += 8) {
-      for (size_t block_column = 0; block_column < 16; block_column += 8) {
-        Block block;
+      for (size_t block_column = 0; block_column < columns; block_column += lanes) {
+        std::array<BlockRow, 8> block;
         for (size_t row = 0; row < 8; ++row) {
           const size_t element = (block_row + row) * row_stride + block_column;
-          block[row] = load<typename Block::value_type>(matrix + element * sizeof(Word));
+          block[row] = load<BlockRow>(matrix + element * sizeof(Word));
         }
-        transpose_8x8(block);
+        transpose_8x8_blocks<BlockRow, lanes>(block);
         for (size_t column = 0; column < 8; ++column) {
-          store(buffer + channel_offset(block_column + column, block_row), block[column]);
+          store_channels(buffer, block_row, block_column + column, block[column]);
         }
       }
     }
@@ -145,18 +166,39 @@ struct TransposedPanel {
 
   ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t row_stride) {
     for (size_t block_row = 0; block_row < height; block_row += 8) {
-      for (size_t block_column = 0; block_column < 16; block_column += 8) {
-        Block block;
+      for (size_t block_column = 0; block_column < columns; block_column += lanes) {
+        std::array<BlockRow, 8> block;
         for (size_t column = 0; column < 8; ++column) {
-          block[column] = load<typename Block::value_type>(
-              buffer + channel_offset(block_column + column, block_row));
+          block[column] = load_channels(buffer, block_row, block_column + column);
         }
-        transpose_8x8(block);
+        transpose_8x8_blocks<BlockRow, lanes>(block);
         for (size_t row = 0; row < 8; ++row) {
           const size_t element = (block_row + row) * row_stride + block_column;
           store(matrix + element * sizeof(Word), block[row]);
         }
       }
+    }
+  }
+
+  // Column `column` of the first block, and column `column + 8` of the second when there is one.
+  ZUM_KERNEL static void store_channels(std::byte* buffer, size_t row, size_t column,
+                                        BlockRow value) {
+    constexpr auto channel = std::make_index_sequence<8>{};
+    if constexpr (blocks_side_by_side == 1) {
+      store(buffer + channel_offset(column, row), value);
+    } else {
+      store(buffer + channel_offset(column, row), segment_lanes<0>(value, channel));
+      store(buffer + channel_offset(column + 8, row), segment_lanes<1>(value, channel));
+    }
+  }
+
+  ZUM_KERNEL static BlockRow load_channels(const std::byte* buffer, size_t row, size_t column) {
+    if constexpr (blocks_side_by_side == 1) {
+      return load<BlockRow>(buffer + channel_offset(column, row));
+    } else {
+      return side_by_side(load<Channel>(buffer + channel_offset(column, row)),
+                          load<Channel>(buffer + channel_offset(column + 8, row)),
+                          std::make_index_sequence<16>{});
     }
   }
 };
@@ -219,45 +261,43 @@ struct Unpacking {
     Panel::unpack(buffer + buffer_element * sizeof(Word), piece.data(), Panel::columns);
     for (size_t row = 0; row < valid_rows; ++row) {
       std::memcpy(matrix + (matrix_element + row * row_stride) * sizeof(Word),
-                  piece.data() + row * Panel::columns * sizeof(Word),
-                  valid_columns * sizeof(Word));
+                  piece.data() + row * Panel::columns * sizeof(Word), valid_columns * sizeof(Word));
     }
   }
 };
 
 // Families A and C: panels of `width` columns spanning all rows, row-major inside. Panels
-// side by side are walked together, a few rows at a time, so each matrix row is read a cache
+// side by side are walked together, a row at a time, so each matrix row is read a whole cache
 // line at a time even when a power-of-two stride maps the rows onto few cache sets; each
 // panel is still written in order.
 template <typename Word, typename Panel, typename Direction>
 ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& direction) {
   constexpr size_t width = Panel::columns;
   constexpr size_t group_panels = std::max<size_t>(1, cache_line_bytes / (width * sizeof(Word)));
-  constexpr size_t row_block = 8;
   const size_t rows = job.rows;
+  const size_t row_stride = job.row_stride;
   const size_t panel_elements = rows * width;
   const size_t whole_panels = job.columns / width;
-  const auto move_whole_row = [&](size_t panel, size_t row) __attribute__((always_inline)) {
-    direction.whole(row * job.row_stride + panel * width, panel * panel_elements + row * width);
-  };
 
   size_t panel = 0;
   for (; panel + group_panels <= whole_panels; panel += group_panels) {
-    for (size_t row_start = 0; row_start < rows; row_start += row_block) {
-      const size_t row_end = std::min(rows, row_start + row_block);
+    for (size_t row = 0; row < rows; ++row) {
       for (size_t group_panel = panel; group_panel < panel + group_panels; ++group_panel) {
-        for (size_t row = row_start; row < row_end; ++row) move_whole_row(group_panel, row);
+        direction.whole(row * row_stride + group_panel * width,
+                        group_panel * panel_elements + row * width);
       }
     }
   }
   for (; panel < whole_panels; ++panel) {
-    for (size_t row = 0; row < rows; ++row) move_whole_row(panel, row);
+    for (size_t row = 0; row < rows; ++row) {
+      direction.whole(row * row_stride + panel * width, panel * panel_elements + row * width);
+    }
   }
   const size_t panel_start_column = panel * width;
   if (panel_start_column == job.columns) return;
   for (size_t row = 0; row < rows; ++row) {
-    direction.partial(row * job.row_stride + panel_start_column,
-                      panel * panel_elements + row * width, 1, job.columns - panel_start_column);
+    direction.partial(row * row_stride + panel_start_column, panel * panel_elements + row * width,
+                      1, job.columns - panel_start_column);
   }
 }
 
@@ -296,14 +336,15 @@ ZUM_KERNEL void walk(const PackJob& job, const Direction& direction) {
   }
 }
 
+// The job is copied so the compiler knows no store into the buffer or the matrix changes it.
 template <typename Word, BlockLayout layout>
-ZUM_KERNEL void pack_layout(const PackJob& job, const std::byte* matrix, std::byte* buffer) {
+ZUM_KERNEL void pack_layout(const PackJob job, const std::byte* matrix, std::byte* buffer) {
   using Panel = PanelKernel<Word, layout>;
   walk<Word, Panel>(job, Packing<Word, Panel>{matrix, buffer, job.row_stride});
 }
 
 template <typename Word, BlockLayout layout>
-ZUM_KERNEL void unpack_layout(const PackJob& job, const std::byte* buffer, std::byte* matrix) {
+ZUM_KERNEL void unpack_layout(const PackJob job, const std::byte* buffer, std::byte* matrix) {
   using Panel = PanelKernel<Word, layout>;
   walk<Word, Panel>(job, Unpacking<Word, Panel>{buffer, matrix, job.row_stride});
 }
@@ -352,16 +393,16 @@ using PackEntry = void (*)(const PackJob&, const std::byte*, std::byte*);
 // One entry per layout value, for each element width. The two family C variants share theirs.
 template <typename Path, typename Word, size_t... layout>
 constexpr std::array<PackEntry, 8> pack_entries(std::index_sequence<layout...>) {
-  return {&Path::template pack<Word, panel_shape(all_block_layouts[layout]).family == 'C'
-                                         ? BlockLayout::KivC16
-                                         : all_block_layouts[layout]>...};
+  return {&Path::template pack < Word, panel_shape(all_block_layouts[layout]).family == 'C'
+                                           ? BlockLayout::KivC16
+                                           : all_block_layouts[layout] > ...};
 }
 
 template <typename Path, typename Word, size_t... layout>
 constexpr std::array<PackEntry, 8> unpack_entries(std::index_sequence<layout...>) {
-  return {&Path::template unpack<Word, panel_shape(all_block_layouts[layout]).family == 'C'
-                                           ? BlockLayout::KivC16
-                                           : all_block_layouts[layout]>...};
+  return {&Path::template unpack < Word, panel_shape(all_block_layouts[layout]).family == 'C'
+                                             ? BlockLayout::KivC16
+                                             : all_block_layouts[layout] > ...};
 }
 
 struct PathEntries {
@@ -372,16 +413,14 @@ struct PathEntries {
 template <typename Path>
 constexpr PathEntries path_entries() {
   constexpr auto layouts = std::make_index_sequence<8>{};
-  return {{pack_entries<Path, std::uint8_t>(layouts), pack_entries<Path, std::uint16_t>(layouts),
-           pack_entries<Path, std::uint32_t>(layouts), pack_entries<Path, std::uint64_t>(layouts)},
-          {unpack_entries<Path, std::uint8_t>(layouts),
-           unpack_entries<Path, std::uint16_t>(layouts),
-           unpack_entries<Path, std::uint32_t>(layouts),
-           unpack_entries<Path, std::uint64_t>(layouts)}};
+  return {
+      {pack_entries<Path, std::uint8_t>(layouts), pack_entries<Path, std::uint16_t>(layouts),
+       pack_entries<Path, std::uint32_t>(layouts), pack_entries<Path, std::uint64_t>(layouts)},
+      {unpack_entries<Path, std::uint8_t>(layouts), unpack_entries<Path, std::uint16_t>(layouts),
+       unpack_entries<Path, std::uint32_t>(layouts), unpack_entries<Path, std::uint64_t>(layouts)}};
 }
 
-constexpr std::array<PathEntries, 3> entries_by_path{path_entries<Portable>(),
-                                                     path_entries<Avx2>(),
+constexpr std::array<PathEntries, 3> entries_by_path{path_entries<Portable>(), path_entries<Avx2>(),
                                                      path_entries<Avx512>()};
 
 size_t width_index(size_t element_bytes) {

@@ -27,8 +27,8 @@ struct Operation {
   u16 columns;
 
   [[noreturn, gnu::cold]] void refuse(const std::string& reason) const {
-    panic(std::string(verb) + ' ' + std::string(layout_name(layout)) + ' ' +
-          std::to_string(rows) + " x " + std::to_string(columns) + ": " + reason);
+    panic(std::string(verb) + ' ' + std::string(layout_name(layout)) + ' ' + std::to_string(rows) +
+          " x " + std::to_string(columns) + ": " + reason);
   }
 };
 
@@ -103,9 +103,8 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
                      " elements, fewer than the " + std::to_string(matrix_elements) +
                      " that rows of stride " + std::to_string(row_stride) + " need");
   }
-  const std::size_t buffer_elements = operation.rows == 0 || operation.columns == 0
-                                          ? 0
-                                          : padded.elements();
+  const std::size_t buffer_elements =
+      operation.rows == 0 || operation.columns == 0 ? 0 : padded.elements();
   if (buffer.size() / element_bytes < buffer_elements) {
     operation.refuse("the buffer holds " + std::to_string(buffer.size() / element_bytes) +
                      " elements, fewer than the " + std::to_string(buffer_elements) +
@@ -115,8 +114,8 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
               buffer_elements * element_bytes)) {
     operation.refuse("the matrix and the buffer overlap");
   }
-  return {operation.layout, operation.rows,     operation.columns, padded.rows,
-          padded.columns,   row_stride,         element_bytes};
+  return {operation.layout, operation.rows, operation.columns, padded.rows,
+          padded.columns,   row_stride,     element_bytes};
 }
 
 std::size_t buffer_elements(const PackJob& job) {

@@ -27,14 +27,14 @@ struct Shape {
 
 // Whole shapes, shapes padded in rows (family B), in columns, in both, and wide strides.
 const std::vector<Shape> shapes{
-    {BlockLayout::KivA8, 4, 16, 16, 64},          {BlockLayout::KivA8, 5, 13, 13, 80},
-    {BlockLayout::KivA8, 3, 7, 40, 24},           {BlockLayout::KivA16, 9, 33, 35, 432},
-    {BlockLayout::KivA32, 17, 70, 70, 1632},      {BlockLayout::KivA32, 1, 1, 1, 32},
-    {BlockLayout::KivB8x16, 32, 64, 64, 2048},    {BlockLayout::KivB8x16, 12, 20, 21, 512},
-    {BlockLayout::KivB8x16, 1, 1, 1, 128},        {BlockLayout::KivB16x16, 31, 16, 100, 512},
-    {BlockLayout::KivB16x16, 48, 47, 47, 2304},   {BlockLayout::KivB32x16, 33, 17, 17, 2048},
-    {BlockLayout::KivB32x16, 64, 64, 80, 4096},   {BlockLayout::KivC16, 3, 17, 17, 96},
-    {BlockLayout::KivC16, 128, 64, 64, 8192},     {BlockLayout::KivC16F16, 7, 40, 41, 336},
+    {BlockLayout::KivA8, 4, 16, 16, 64},        {BlockLayout::KivA8, 5, 13, 13, 80},
+    {BlockLayout::KivA8, 3, 7, 40, 24},         {BlockLayout::KivA16, 9, 33, 35, 432},
+    {BlockLayout::KivA32, 17, 70, 70, 1632},    {BlockLayout::KivA32, 1, 1, 1, 32},
+    {BlockLayout::KivB8x16, 32, 64, 64, 2048},  {BlockLayout::KivB8x16, 12, 20, 21, 512},
+    {BlockLayout::KivB8x16, 1, 1, 1, 128},      {BlockLayout::KivB16x16, 31, 16, 100, 512},
+    {BlockLayout::KivB16x16, 48, 47, 47, 2304}, {BlockLayout::KivB32x16, 33, 17, 17, 2048},
+    {BlockLayout::KivB32x16, 64, 64, 80, 4096}, {BlockLayout::KivC16, 3, 17, 17, 96},
+    {BlockLayout::KivC16, 128, 64, 64, 8192},   {BlockLayout::KivC16F16, 7, 40, 41, 336},
     {BlockLayout::KivC16F16, 2, 16, 16, 32},
 };
 
@@ -182,10 +182,13 @@ TEST_CASE("packing: every SIMD path the processor runs matches the portable one"
     for (const Shape& shape : shapes) {
       for (const std::size_t width : {1u, 2u, 4u, 8u}) {
         INFO(kernels::simd_path_name(path) << ' ' << describe(shape) << " width " << width);
-        const PackJob job{shape.layout, shape.rows,       shape.columns,
+        const PackJob job{shape.layout,
+                          shape.rows,
+                          shape.columns,
                           padded_rows(shape),
                           static_cast<std::uint32_t>(shape.buffer_elements / padded_rows(shape)),
-                          shape.row_stride, width};
+                          shape.row_stride,
+                          width};
         std::vector<std::byte> matrix(shape.rows * shape.row_stride * width);
         for (std::size_t byte = 0; byte < matrix.size(); ++byte) {
           matrix[byte] = static_cast<std::byte>(byte * 131 + byte / 251);
@@ -225,8 +228,8 @@ std::string refusal_message(const Refusal& refusal, std::vector<std::uint32_t>& 
   const std::string operation = refusal.operation;
   const auto panic = panic_of([&] {
     if (operation == "pack") {
-      pack<std::uint32_t>(refusal.layout, refusal.rows, refusal.columns, matrix,
-                          refusal.row_stride, buffer);
+      pack<std::uint32_t>(refusal.layout, refusal.rows, refusal.columns, matrix, refusal.row_stride,
+                          buffer);
     } else {
       unpack<std::uint32_t>(refusal.layout, refusal.rows, refusal.columns, buffer, matrix,
                             refusal.row_stride);
@@ -290,9 +293,8 @@ TEST_CASE("packing: matrix and buffer memory that overlap are refused, untouched
     std::vector<std::uint32_t> memory(256, poison);
     const std::span<std::uint32_t> matrix(memory.data() + 64, 4 * 16);
     const std::span<std::uint32_t> buffer(memory.data() + 64 + start, 64);
-    const auto panic = panic_of([&] {
-      pack<std::uint32_t>(BlockLayout::KivA8, 4, 16, matrix, 16, buffer);
-    });
+    const auto panic =
+        panic_of([&] { pack<std::uint32_t>(BlockLayout::KivA8, 4, 16, matrix, 16, buffer); });
     REQUIRE(panic);
     CHECK(panic->message == "pack KivA8 4 x 16: the matrix and the buffer overlap");
     CHECK(std::count(memory.begin(), memory.end(), poison) == 256);
@@ -305,9 +307,9 @@ TEST_CASE("packing: matrix and buffer memory that overlap are refused, untouched
 
 TEST_CASE("packing: the largest buffers hold exactly 65536 elements") {
   const std::vector<Shape> largest{
-      {BlockLayout::KivA8, 256, 256, 256, 65536},  {BlockLayout::KivA8, 1, 65535, 65535, 65536},
-      {BlockLayout::KivA32, 2047, 32, 32, 65504},  {BlockLayout::KivB8x16, 4096, 16, 16, 65536},
-      {BlockLayout::KivB32x16, 4065, 16, 16, 65536}, {BlockLayout::KivC16, 4095, 16, 16, 65520},
+      {BlockLayout::KivA8, 256, 256, 256, 65536},      {BlockLayout::KivA8, 1, 65535, 65535, 65536},
+      {BlockLayout::KivA32, 2047, 32, 32, 65504},      {BlockLayout::KivB8x16, 4096, 16, 16, 65536},
+      {BlockLayout::KivB32x16, 4065, 16, 16, 65536},   {BlockLayout::KivC16, 4095, 16, 16, 65520},
       {BlockLayout::KivC16F16, 16, 4096, 4096, 65536},
   };
   for (const Shape& shape : largest) {
@@ -337,8 +339,8 @@ TEST_CASE("packing: block_position inverts block_coordinates") {
     INFO(describe(shape));
     std::size_t mismatches = 0;
     for (std::size_t position = 0; position < shape.buffer_elements; ++position) {
-      const auto [row, column] = block_coordinates(shape.layout, shape.rows, shape.columns,
-                                                   static_cast<u16>(position));
+      const auto [row, column] =
+          block_coordinates(shape.layout, shape.rows, shape.columns, static_cast<u16>(position));
       mismatches += block_position(shape.layout, shape.rows, 0, row, column) != position;
     }
     CHECK(mismatches == 0);

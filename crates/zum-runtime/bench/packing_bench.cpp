@@ -1,0 +1,204 @@
+// Packing throughput: pack and unpack of whole matrices against memcpy of the same bytes and
+// against the per-element loop through block_coordinates a caller would otherwise write. Ends
+// with a table per matrix: GB/s of each, and each one's ratio to memcpy.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "blocked_data.hpp"
+#include "packing.hpp"
+
+namespace {
+
+using namespace zum_runtime::blocked_data;
+using u16 = std::uint16_t;
+
+struct Matrix {
+  const char* name;
+  u16 rows;
+  u16 columns;
+  std::size_t element_bytes;
+};
+
+const std::vector<Matrix> matrices{
+    {"f32 256x256", 256, 256, 4},
+    {"f32 64x64", 64, 64, 4},
+    {"u16 256x256", 256, 256, 2},
+};
+
+// Elements in 64-byte-aligned memory, as a GEMM allocates its operands.
+template <typename Element>
+class AlignedElements {
+ public:
+  explicit AlignedElements(std::size_t count)
+      : count_(count),
+        memory_(static_cast<Element*>(
+            std::aligned_alloc(64, (count * sizeof(Element) + 63) / 64 * 64))) {
+    for (std::size_t index = 0; index < count; ++index) {
+      memory_.get()[index] = static_cast<Element>(index % 251);
+    }
+  }
+  std::span<Element> span() { return {memory_.get(), count_}; }
+
+ private:
+  struct Free {
+    void operator()(Element* memory) const { std::free(memory); }
+  };
+  std::size_t count_;
+  std::unique_ptr<Element, Free> memory_;
+};
+
+// Throughput counts the matrix's bytes for every way, padding or not, so the ratios compare
+// the same work.
+void count_matrix_bytes(benchmark::State& state, std::size_t matrix_bytes) {
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(matrix_bytes));
+}
+
+template <typename Element>
+void copy_with_memcpy(benchmark::State& state, Matrix matrix) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> from(elements), to(elements);
+  for (auto _ : state) {
+    std::memcpy(to.span().data(), from.span().data(), elements * sizeof(Element));
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
+template <typename Element>
+void pack_matrix(benchmark::State& state, Matrix matrix, BlockLayout layout) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> from(elements),
+      buffer(blocked_buffer_elements(layout, matrix.rows, matrix.columns));
+  for (auto _ : state) {
+    pack<Element>(layout, matrix.rows, matrix.columns, from.span(), matrix.columns, buffer.span());
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
+template <typename Element>
+void unpack_matrix(benchmark::State& state, Matrix matrix, BlockLayout layout) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> buffer(blocked_buffer_elements(layout, matrix.rows, matrix.columns)),
+      to(elements);
+  for (auto _ : state) {
+    unpack<Element>(layout, matrix.rows, matrix.columns, buffer.span(), to.span(), matrix.columns);
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
+// What a caller writes without pack: one mapping call per position. The shapes measured need
+// no padding, so every position holds a matrix element.
+template <typename Element>
+void pack_per_element(benchmark::State& state, Matrix matrix, BlockLayout layout) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> from(elements), buffer(elements);
+  const std::span<const Element> source = from.span();
+  const std::span<Element> destination = buffer.span();
+  for (auto _ : state) {
+    for (std::size_t position = 0; position < elements; ++position) {
+      const auto [row, column] =
+          block_coordinates(layout, matrix.rows, matrix.columns, static_cast<u16>(position));
+      destination[position] = source[std::size_t{row} * matrix.columns + column];
+    }
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
+const std::vector<std::string> ways{"pack", "unpack", "per-element"};
+
+// "f32 64x64/pack/KivA8", or "f32 64x64/memcpy" without a layout.
+std::string benchmark_name(std::string_view matrix, std::string_view way,
+                           std::string_view layout = {}) {
+  std::string name;
+  name.append(matrix).append("/").append(way);
+  if (!layout.empty()) name.append("/").append(layout);
+  return name;
+}
+
+// The console report, then per matrix one line per layout: GB/s and the ratio to memcpy.
+class ThroughputReporter : public benchmark::ConsoleReporter {
+ public:
+  ThroughputReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool representative =
+          run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
+      const auto bytes = run.counters.find("bytes_per_second");
+      if (run.error_occurred || !representative || bytes == run.counters.end()) continue;
+      gigabytes_per_second_[run.run_name.function_name] = bytes->second.value / 1e9;
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    for (const Matrix& matrix : matrices) {
+      const auto memcpy_speed = find(benchmark_name(matrix.name, "memcpy"));
+      if (memcpy_speed == 0) continue;
+      std::printf("\n%s: memcpy %.1f GB/s\n%-10s", matrix.name, memcpy_speed, "layout");
+      for (const std::string& way : ways) std::printf(" %12s GB/s %6s", way.c_str(), "x");
+      std::printf("\n");
+      for (const BlockLayout layout : all_block_layouts) {
+        std::printf("%-10s", std::string(layout_name(layout)).c_str());
+        for (const std::string& way : ways) {
+          const double speed =
+              find(benchmark_name(matrix.name, way, layout_name(layout)));
+          std::printf(" %17.2f %6.3f", speed, speed / memcpy_speed);
+        }
+        std::printf("\n");
+      }
+    }
+  }
+
+ private:
+  double find(const std::string& name) const {
+    const auto found = gigabytes_per_second_.find(name);
+    return found == gigabytes_per_second_.end() ? 0 : found->second;
+  }
+
+  std::map<std::string, double> gigabytes_per_second_;
+};
+
+template <typename Element>
+void register_matrix(const Matrix& matrix) {
+  benchmark::RegisterBenchmark(benchmark_name(matrix.name, "memcpy").c_str(),
+                               copy_with_memcpy<Element>, matrix);
+  for (const BlockLayout layout : all_block_layouts) {
+    const std::string_view layout_text = layout_name(layout);
+    benchmark::RegisterBenchmark(benchmark_name(matrix.name, "pack", layout_text).c_str(),
+                                 pack_matrix<Element>, matrix, layout);
+    benchmark::RegisterBenchmark(benchmark_name(matrix.name, "unpack", layout_text).c_str(),
+                                 unpack_matrix<Element>, matrix, layout);
+    benchmark::RegisterBenchmark(benchmark_name(matrix.name, "per-element", layout_text).c_str(),
+                                 pack_per_element<Element>, matrix, layout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  for (const Matrix& matrix : matrices) {
+    if (matrix.element_bytes == 4) register_matrix<float>(matrix);
+    if (matrix.element_bytes == 2) register_matrix<std::uint16_t>(matrix);
+  }
+  ThroughputReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
