@@ -155,8 +155,7 @@ class ThroughputReporter : public benchmark::ConsoleReporter {
       for (const BlockLayout layout : all_block_layouts) {
         std::printf("%-10s", std::string(layout_name(layout)).c_str());
         for (const std::string& way : ways) {
-          const double speed =
-              find(benchmark_name(matrix.name, way, layout_name(layout)));
+          const double speed = find(benchmark_name(matrix.name, way, layout_name(layout)));
           std::printf(" %17.2f %6.3f", speed, speed / memcpy_speed);
         }
         std::printf("\n");

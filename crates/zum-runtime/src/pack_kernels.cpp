@@ -218,11 +218,13 @@ constexpr auto panel_kernel() {
 template <typename Word, BlockLayout layout>
 using PanelKernel = decltype(panel_kernel<Word, layout>());
 
-// The two directions share the walks below. At the matrix's edge a panel piece is only
+// The two directions share the walks below, which write their destination in order: the
+// buffer panel by panel, the matrix row by row. At the matrix's edge a panel piece is only
 // partly inside the matrix: it goes through a zero-filled scratch piece, so the edge runs the
 // same kernel as the interior, and only the part inside the matrix is read or written.
 template <typename Word, typename Panel>
 struct Packing {
+  static constexpr bool writes_matrix = false;
   const std::byte* matrix;
   std::byte* buffer;
   size_t row_stride;
@@ -246,6 +248,7 @@ struct Packing {
 
 template <typename Word, typename Panel>
 struct Unpacking {
+  static constexpr bool writes_matrix = true;
   const std::byte* buffer;
   std::byte* matrix;
   size_t row_stride;
@@ -266,63 +269,84 @@ struct Unpacking {
   }
 };
 
-// Families A and C: panels of `width` columns spanning all rows, row-major inside. Panels
-// side by side are walked together, a row at a time, so each matrix row is read a whole cache
-// line at a time even when a power-of-two stride maps the rows onto few cache sets; each
-// panel is still written in order.
+// How many panels the walk below moves together: packing reads a cache line of each row at a
+// time; unpacking writes up to two cache lines of each row from at most two panels, which
+// measured fastest.
+template <typename Word, size_t width>
+constexpr size_t panels_side_by_side(bool writes_matrix) {
+  const size_t panel_row_bytes = width * sizeof(Word);
+  if (!writes_matrix) return std::max<size_t>(1, cache_line_bytes / panel_row_bytes);
+  return std::clamp<size_t>(2 * cache_line_bytes / panel_row_bytes, 1, 2);
+}
+
+// Families A and C: panels of `width` columns spanning all rows, row-major inside. Packing
+// walks panels side by side together, a row at a time, so each matrix row is read a whole
+// cache line at a time even when a power-of-two stride maps the rows onto few cache sets.
 template <typename Word, typename Panel, typename Direction>
 ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& direction) {
   constexpr size_t width = Panel::columns;
-  constexpr size_t group_panels = std::max<size_t>(1, cache_line_bytes / (width * sizeof(Word)));
+  constexpr size_t group_panels = panels_side_by_side<Word, width>(Direction::writes_matrix);
   const size_t rows = job.rows;
   const size_t row_stride = job.row_stride;
   const size_t panel_elements = rows * width;
   const size_t whole_panels = job.columns / width;
+  const size_t partial_columns = job.columns - whole_panels * width;
+  const auto move_row = [&](size_t panel, size_t row) __attribute__((always_inline)) {
+    const size_t matrix_element = row * row_stride + panel * width;
+    const size_t buffer_element = panel * panel_elements + row * width;
+    if (panel < whole_panels) {
+      direction.whole(matrix_element, buffer_element);
+    } else {
+      direction.partial(matrix_element, buffer_element, 1, partial_columns);
+    }
+  };
+  const size_t panels = whole_panels + (partial_columns == 0 ? 0 : 1);
 
   size_t panel = 0;
   for (; panel + group_panels <= whole_panels; panel += group_panels) {
     for (size_t row = 0; row < rows; ++row) {
-      for (size_t group_panel = panel; group_panel < panel + group_panels; ++group_panel) {
-        direction.whole(row * row_stride + group_panel * width,
-                        group_panel * panel_elements + row * width);
-      }
+      for (size_t member = 0; member < group_panels; ++member) move_row(panel + member, row);
     }
   }
-  for (; panel < whole_panels; ++panel) {
-    for (size_t row = 0; row < rows; ++row) {
-      direction.whole(row * row_stride + panel * width, panel * panel_elements + row * width);
-    }
-  }
-  const size_t panel_start_column = panel * width;
-  if (panel_start_column == job.columns) return;
-  for (size_t row = 0; row < rows; ++row) {
-    direction.partial(row * row_stride + panel_start_column, panel * panel_elements + row * width,
-                      1, job.columns - panel_start_column);
+  for (; panel < panels; ++panel) {
+    for (size_t row = 0; row < rows; ++row) move_row(panel, row);
   }
 }
 
 // Family B: panels of `height` rows × 16 columns, down the row groups first, then across the
-// 16-column groups; the buffer is written (or read) in order.
+// 16-column groups.
 template <typename Word, typename Panel, typename Direction>
 ZUM_KERNEL void walk_row_group_panels(const PackJob& job, const Direction& direction) {
   constexpr size_t height = Panel::rows;
   constexpr size_t panel_elements = height * Panel::columns;
   const size_t row_groups = job.padded_rows / height;
   const size_t column_groups = job.padded_columns / Panel::columns;
-  size_t buffer_element = 0;
-  for (size_t column_group = 0; column_group < column_groups; ++column_group) {
+  const auto move_panel = [&](size_t row_group, size_t column_group)
+      __attribute__((always_inline)) {
+    const size_t row = row_group * height;
     const size_t column = column_group * Panel::columns;
+    const size_t valid_rows = std::min<size_t>(height, job.rows - row);
     const size_t valid_columns = std::min<size_t>(Panel::columns, job.columns - column);
+    const size_t matrix_element = row * job.row_stride + column;
+    const size_t buffer_element = (column_group * row_groups + row_group) * panel_elements;
+    if (valid_rows == height && valid_columns == Panel::columns) {
+      direction.whole(matrix_element, buffer_element);
+    } else {
+      direction.partial(matrix_element, buffer_element, valid_rows, valid_columns);
+    }
+  };
+
+  if constexpr (Direction::writes_matrix) {
     for (size_t row_group = 0; row_group < row_groups; ++row_group) {
-      const size_t row = row_group * height;
-      const size_t valid_rows = std::min<size_t>(height, job.rows - row);
-      const size_t matrix_element = row * job.row_stride + column;
-      if (valid_rows == height && valid_columns == Panel::columns) {
-        direction.whole(matrix_element, buffer_element);
-      } else {
-        direction.partial(matrix_element, buffer_element, valid_rows, valid_columns);
+      for (size_t column_group = 0; column_group < column_groups; ++column_group) {
+        move_panel(row_group, column_group);
       }
-      buffer_element += panel_elements;
+    }
+  } else {
+    for (size_t column_group = 0; column_group < column_groups; ++column_group) {
+      for (size_t row_group = 0; row_group < row_groups; ++row_group) {
+        move_panel(row_group, column_group);
+      }
     }
   }
 }
