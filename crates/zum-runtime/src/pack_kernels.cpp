@@ -21,6 +21,8 @@ namespace {
 using std::size_t;
 
 constexpr size_t cache_line_bytes = 64;
+// A matrix this small stays in the first-level cache whatever order it is written in.
+constexpr size_t small_matrix_bytes = 16 * 1024;
 
 template <typename Word, size_t lanes>
 struct VectorOf {
@@ -290,26 +292,51 @@ ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& directio
   const size_t row_stride = job.row_stride;
   const size_t panel_elements = rows * width;
   const size_t whole_panels = job.columns / width;
-  const size_t partial_columns = job.columns - whole_panels * width;
-  const auto move_row = [&](size_t panel, size_t row) __attribute__((always_inline)) {
-    const size_t matrix_element = row * row_stride + panel * width;
-    const size_t buffer_element = panel * panel_elements + row * width;
-    if (panel < whole_panels) {
-      direction.whole(matrix_element, buffer_element);
-    } else {
-      direction.partial(matrix_element, buffer_element, 1, partial_columns);
-    }
+  const auto matrix_element = [&](size_t panel, size_t row) {
+    return row * row_stride + panel * width;
   };
-  const size_t panels = whole_panels + (partial_columns == 0 ? 0 : 1);
+  const auto buffer_element = [&](size_t panel, size_t row) {
+    return panel * panel_elements + row * width;
+  };
 
+  if (Direction::writes_matrix && rows * row_stride * sizeof(Word) > small_matrix_bytes) {
+    // A large matrix is written a block of rows at a time across all panels, so the rows
+    // stay in the first-level cache until they are whole.
+    constexpr size_t block_rows =
+        std::max<size_t>(8, 4 * cache_line_bytes / (width * sizeof(Word)));
+    const size_t partial_columns = job.columns - whole_panels * width;
+    for (size_t row_start = 0; row_start < rows; row_start += block_rows) {
+      const size_t row_end = std::min(rows, row_start + block_rows);
+      for (size_t panel = 0; panel < whole_panels; ++panel) {
+        for (size_t row = row_start; row < row_end; ++row) {
+          direction.whole(matrix_element(panel, row), buffer_element(panel, row));
+        }
+      }
+      if (partial_columns == 0) continue;
+      for (size_t row = row_start; row < row_end; ++row) {
+        direction.partial(matrix_element(whole_panels, row), buffer_element(whole_panels, row), 1,
+                          partial_columns);
+      }
+    }
+    return;
+  }
   size_t panel = 0;
   for (; panel + group_panels <= whole_panels; panel += group_panels) {
     for (size_t row = 0; row < rows; ++row) {
-      for (size_t member = 0; member < group_panels; ++member) move_row(panel + member, row);
+      for (size_t member = panel; member < panel + group_panels; ++member) {
+        direction.whole(matrix_element(member, row), buffer_element(member, row));
+      }
     }
   }
-  for (; panel < panels; ++panel) {
-    for (size_t row = 0; row < rows; ++row) move_row(panel, row);
+  for (; panel < whole_panels; ++panel) {
+    for (size_t row = 0; row < rows; ++row) {
+      direction.whole(matrix_element(panel, row), buffer_element(panel, row));
+    }
+  }
+  const size_t partial_columns = job.columns - whole_panels * width;
+  if (partial_columns == 0) return;
+  for (size_t row = 0; row < rows; ++row) {
+    direction.partial(matrix_element(panel, row), buffer_element(panel, row), 1, partial_columns);
   }
 }
 
