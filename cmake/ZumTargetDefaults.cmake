@@ -20,13 +20,14 @@ function(zum_target_defaults target)
   endif()
 endfunction()
 
-# Lets the optimizer inline the library's mapping into a caller's loop across translation
-# units (the packing-loop case), in optimized builds where the toolchain supports it. The
-# mapping stays an ordinary function of the library all the same.
+# Lets the optimizer inline the library's mapping into the project's own loops across
+# translation units, in optimized builds where the toolchain supports it (ZUM_LINK_TIME_OPTIMIZATION,
+# on by default only when this is the top-level project). The mapping stays an ordinary
+# function of the library all the same.
 include(CheckIPOSupported)
 check_ipo_supported(RESULT zum_ipo_supported OUTPUT zum_ipo_output LANGUAGES CXX)
 function(zum_link_time_optimization target)
-  if(zum_ipo_supported AND NOT ZUM_SANITIZE)
+  if(ZUM_LINK_TIME_OPTIMIZATION AND zum_ipo_supported AND NOT ZUM_SANITIZE)
     set_target_properties(${target} PROPERTIES
       INTERPROCEDURAL_OPTIMIZATION_RELEASE ON
       INTERPROCEDURAL_OPTIMIZATION_RELWITHDEBINFO ON)
@@ -40,9 +41,10 @@ function(zum_link_time_optimization target)
 endfunction()
 
 # Links an optimized executable statically: a run then maps no shared libraries and resolves
-# no symbols, which for a short test process is most of its start-up.
+# no symbols, which for a short test process is most of its start-up. The project's own
+# choice, made only when it is the top-level project.
 function(zum_static_when_optimized target)
-  if(NOT ZUM_SANITIZE)
+  if(PROJECT_IS_TOP_LEVEL AND NOT ZUM_SANITIZE)
     target_link_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-static>)
   endif()
 endfunction()

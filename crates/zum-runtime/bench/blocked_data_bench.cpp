@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "blocked_data.hpp"
+#include "unchecked_mapping.hpp"
 
 namespace tests {
 void kiv_block_layouts_are_bijections();

@@ -7,6 +7,7 @@
 #include "checked_arithmetic.hpp"
 #include "pair_interleave.hpp"
 #include "panic.hpp"
+#include "unchecked_mapping.hpp"
 
 namespace zum_runtime::blocked_data {
 namespace {

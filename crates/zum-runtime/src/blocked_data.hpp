@@ -1,8 +1,12 @@
 #pragma once
 
+#include "config.hpp"
+
 #include <array>
 #include <cstdint>
 #include <string_view>
+
+#include "panic.hpp"
 
 // Blocked buffers: a matrix of rows × columns elements stored as a sequence of panels, each a
 // contiguous run of elements covering a rectangle of the matrix. Positions are counted in
@@ -104,8 +108,8 @@ struct CoordinatePair {
 // against rows × columns. Panics with the checked-arithmetic message when a product or sum
 // overflows 16 bits or a divisor is zero (rows = 0, or rows below a family B panel height),
 // and panics when `layout` holds a value outside the eight variants.
-CoordinatePair block_coordinates(BlockLayout layout, std::uint16_t rows, std::uint16_t _columns,
-                                 std::uint16_t linear);
+ZUM_RUNTIME_API CoordinatePair block_coordinates(BlockLayout layout, std::uint16_t rows,
+                                                 std::uint16_t _columns, std::uint16_t linear);
 
 // The position of a buffer in `layout` holding `rows` rows that stores (row, column): the
 // inverse of block_coordinates, so block_coordinates(layout, rows, c, block_position(layout,
@@ -114,20 +118,11 @@ CoordinatePair block_coordinates(BlockLayout layout, std::uint16_t rows, std::ui
 // position holds it: a row at or past the last row the mapping stores (family B stores whole
 // row groups only), or a position past 65535; and with the mapping's own checked-arithmetic
 // message when the mapping itself could not run for `rows`.
-std::uint16_t block_position(BlockLayout layout, std::uint16_t rows, std::uint16_t _columns,
-                             std::uint16_t row, std::uint16_t column);
+ZUM_RUNTIME_API std::uint16_t block_position(BlockLayout layout, std::uint16_t rows,
+                                             std::uint16_t _columns, std::uint16_t row,
+                                             std::uint16_t column);
 
 // Panics with the invalid-layout message when `layout` holds a value outside the eight.
-void require_valid_layout(BlockLayout layout);
+ZUM_RUNTIME_API void require_valid_layout(BlockLayout layout);
 
 }  // namespace zum_runtime::blocked_data
-
-// The same formulas without a single overflow or zero-divisor test, for measuring what the
-// checks cost. Only for inputs the checked mapping accepts: on others the result is
-// meaningless, and a zero divisor is undefined behaviour.
-namespace zum_runtime::blocked_data::unchecked {
-
-CoordinatePair block_coordinates(BlockLayout layout, std::uint16_t rows, std::uint16_t _columns,
-                                 std::uint16_t linear);
-
-}  // namespace zum_runtime::blocked_data::unchecked

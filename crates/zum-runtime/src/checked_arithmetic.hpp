@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config.hpp"
+
 #include <concepts>
 #include <source_location>
 #include <string_view>

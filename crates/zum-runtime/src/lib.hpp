@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config.hpp"
+
 // The runtime library zum_runtime: blocked-data layouts, packing matrices into them, and the
 // checked arithmetic and panic they are built on.
 #include "blocked_data.hpp"

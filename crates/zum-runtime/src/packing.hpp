@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,18 +28,19 @@ namespace zum_runtime::blocked_data {
 
 // padded_rows × padded_columns; 0 when rows or columns is 0. Panics for a shape pack refuses
 // as too large or not addressable, so a caller learns before allocating.
-std::size_t blocked_buffer_elements(BlockLayout layout, std::uint16_t rows, std::uint16_t columns);
+ZUM_RUNTIME_API std::size_t blocked_buffer_elements(BlockLayout layout, std::uint16_t rows,
+                                                    std::uint16_t columns);
 
 namespace detail {
 
 // pack and unpack with the element type erased: spans of bytes, and Element{} as the bytes of
 // one element, which also gives the element's width.
-void pack_erased(BlockLayout layout, std::uint16_t rows, std::uint16_t columns,
-                 std::span<const std::byte> matrix, std::size_t row_stride,
-                 std::span<std::byte> buffer, std::span<const std::byte> padding);
-void unpack_erased(BlockLayout layout, std::uint16_t rows, std::uint16_t columns,
-                   std::span<const std::byte> buffer, std::span<std::byte> matrix,
-                   std::size_t row_stride, std::span<const std::byte> padding);
+ZUM_RUNTIME_API void pack_erased(BlockLayout layout, std::uint16_t rows, std::uint16_t columns,
+                                 std::span<const std::byte> matrix, std::size_t row_stride,
+                                 std::span<std::byte> buffer, std::span<const std::byte> padding);
+ZUM_RUNTIME_API void unpack_erased(BlockLayout layout, std::uint16_t rows, std::uint16_t columns,
+                                   std::span<const std::byte> buffer, std::span<std::byte> matrix,
+                                   std::size_t row_stride, std::span<const std::byte> padding);
 
 }  // namespace detail
 

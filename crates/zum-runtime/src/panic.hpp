@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config.hpp"
+
 #include <cstddef>
 #include <exception>
 #include <source_location>
@@ -11,7 +13,7 @@ namespace zum_runtime {
 // The one failure mechanism of the runtime: an exception that ends the running operation at
 // once. `what()` is exactly the message; the position where it was raised travels beside it,
 // so a report can show both without parsing one out of the other.
-class Panic : public std::exception {
+class ZUM_RUNTIME_API Panic : public std::exception {
  public:
   Panic(std::string message, std::source_location location);
 
@@ -31,16 +33,7 @@ class Panic : public std::exception {
 
 // Raises a Panic carrying `message` and the caller's position. Kept out of line: it is the
 // cold path of every checked operation.
-[[noreturn, gnu::cold]] void panic(std::string_view message,
-                                   std::source_location location = std::source_location::current());
-
-// Panics with the three-line equality message unless `left == right`.
-void assert_eq(std::size_t left, std::size_t right,
-               std::source_location location = std::source_location::current());
-
-// Panics with "assertion failed: " and `condition_text` unless `condition` holds. The text
-// names the condition as the caller states it, whatever code computed it.
-void assert_that(bool condition, std::string_view condition_text,
-                 std::source_location location = std::source_location::current());
+[[noreturn, gnu::cold]] ZUM_RUNTIME_API void panic(
+    std::string_view message, std::source_location location = std::source_location::current());
 
 }  // namespace zum_runtime

@@ -3,7 +3,9 @@
 #define CATCH_CONFIG_RUNNER
 #include <catch2/catch.hpp>
 
+#include <algorithm>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +27,20 @@ std::string exact_name_spec(std::string_view name) {
   return spec + '"';
 }
 
+// A backslash takes the next character literally, as in Catch2's own test specs: CTest's test
+// discovery passes names with ',', '[' and ']' escaped that way.
+std::string unescaped(std::string_view filter) {
+  std::string text;
+  for (std::size_t index = 0; index < filter.size(); ++index) {
+    if (filter[index] == '\\' && index + 1 < filter.size()) ++index;
+    text += filter[index];
+  }
+  return text;
+}
+
 bool contains_any(std::string_view name, const std::vector<std::string>& filters) {
   for (const std::string& filter : filters) {
-    if (name.find(filter) != std::string_view::npos) return true;
+    if (name.find(unescaped(filter)) != std::string_view::npos) return true;
   }
   return false;
 }
@@ -88,6 +101,14 @@ int run(int argc, char* argv[]) {
   if (session.applyCommandLine(argc, argv) != 0) return failure_exit_status;
   select_by_substring(session.configData().testsOrTags);
   return exit_status(session.configData(), session.run());
+}
+
+int run_discoverable(int argc, char* argv[]) {
+  const std::span arguments(argv, static_cast<std::size_t>(argc));
+  const bool discovery = std::ranges::any_of(arguments, [](std::string_view argument) {
+    return argument == "--list-test-names-only" || argument == "--list-reporters";
+  });
+  return discovery ? Catch::Session().run(argc, argv) : run(argc, argv);
 }
 
 }  // namespace zum_runtime::test_harness

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "assertions.hpp"
 #include "checked_arithmetic.hpp"
 #include "panic.hpp"
 #include "panic_capture.hpp"

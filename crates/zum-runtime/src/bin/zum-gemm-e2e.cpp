@@ -6,6 +6,7 @@
 
 #include <catch2/catch.hpp>
 
+#include "assertions.hpp"
 #include "checked_arithmetic.hpp"
 #include "coordinate_set.hpp"
 #include "lib.hpp"

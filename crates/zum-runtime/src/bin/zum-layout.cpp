@@ -1,7 +1,7 @@
 // zum-layout: shows how a block layout places a matrix's elements in its buffer, and checks
 // whether a shape is whole for a layout before anyone allocates for it.
 //
-//   zum-layout show LAYOUT ROWS COLUMNS [--svg FILE]
+//   zum-layout show LAYOUT ROWS COLUMNS [--svg FILE]     (FILE "-" is standard output)
 //   zum-layout check LAYOUT ROWS COLUMNS
 //   zum-layout --list
 #include <CLI/CLI.hpp>
@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "blocked_data.hpp"
-#include "panic.hpp"
+#include <zum_runtime/blocked_data.hpp>
+#include <zum_runtime/panic.hpp>
 
 namespace {
 
@@ -255,7 +255,9 @@ int show(const Shape& shape, const std::optional<std::string>& svg_path) {
                      " rows and columns): use --svg FILE to draw it, or check"};
   }
   const Placement placement = place(shape);
-  if (svg_path) {
+  if (svg_path == "-") {
+    std::cout << svg_document(shape, placement);
+  } else if (svg_path) {
     write_svg(*svg_path, shape, placement);
     std::cout << "wrote " << *svg_path << ": " << shape_title(shape) << '\n';
   } else {
@@ -340,20 +342,27 @@ int main(int argc, char* argv[]) {
       "zum-layout"};
   Arguments arguments;
   app.add_flag("--list", arguments.list, "list the layouts with family and panel shape");
+  app.set_version_flag("--version", ZUM_VERSION);
   app.require_subcommand(0, 1);
   CLI::App* show_command = app.add_subcommand("show", "print the matrix as a grid of positions");
   add_shape_arguments(*show_command, arguments);
-  show_command->add_option("--svg", arguments.svg_path, "draw the grid to this SVG file instead");
+  show_command->add_option("--svg", arguments.svg_path,
+                           "draw the grid to this SVG file instead (- for standard output)");
   CLI::App* check_command =
       app.add_subcommand("check", "say whether the positions map one-to-one onto the matrix");
   add_shape_arguments(*check_command, arguments);
 
+  if (argc <= 1) {
+    // Nothing asked: say what is missing, then how to ask.
+    std::cerr << "zum-layout: expected a command: show, check or --list\n\n" << app.help();
+    return bad_input_status;
+  }
   try {
     reject_unknown_command(argc, argv);
     app.parse(argc, argv);
     return run_command(app, *show_command, arguments);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
+  } catch (const CLI::Success& help_or_version) {
+    return app.exit(help_or_version);
   } catch (const CLI::ParseError& error) {
     std::cerr << "zum-layout: " << error.what() << '\n';
     return bad_input_status;
