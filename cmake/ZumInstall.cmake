@@ -34,8 +34,8 @@ install(FILES
 
 # The .pc file finds the prefix from its own place, so the tree works wherever it is installed
 # (cmake --install --prefix chooses the prefix after configuring).
-file(RELATIVE_PATH zum_pc_to_prefix
-  /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+file(RELATIVE_PATH zum_pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" zum_pc_to_prefix "${zum_pc_to_prefix}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zum_runtime.pc.in ${PROJECT_BINARY_DIR}/zum_runtime.pc
   @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zum_runtime.pc
