@@ -8,9 +8,10 @@
 #   stdout_file     a file standard output must equal exactly
 #   one_line_error  when true: nothing on standard output, exactly one line on standard error
 #   panic_message   a panic the report must show, exactly, line for line...
-#   panic_file, panic_call          ...raised at the first "(" of `panic_call`, a text that
-#                   occurs once in `panic_file` (relative to source_root): where a call
-#                   expression's position points
+#   panic_file, panic_call          ...raised at the call in `panic_call`, a text that
+#                   occurs once in `panic_file` (relative to source_root): g++ places a call
+#                   expression at its first "(", Clang at the start of the called name
+#   compiler_id     CMAKE_CXX_COMPILER_ID of the build
 #   source_root     the project root
 include(${CASE_FILE})
 
@@ -22,7 +23,8 @@ macro(problem text)
   string(APPEND problems "  - ${text}\n")
 endmacro()
 
-# "file:line:column" of the first "(" of the first `needle` in `file`.
+# "file:line:column" of the call in the first `needle` in `file`: its first "(", or for Clang
+# the start of the qualified name before it.
 function(position_of file needle out)
   file(READ ${source_root}/${file} content)
   string(FIND "${content}" "${needle}" offset)
@@ -34,6 +36,11 @@ function(position_of file needle out)
   list(LENGTH newlines line_breaks)
   string(FIND "${before}" "\n" line_start REVERSE)
   string(FIND "${needle}" "(" parenthesis)
+  if(compiler_id STREQUAL "Clang")
+    string(SUBSTRING "${needle}" 0 ${parenthesis} callee)
+    string(REGEX REPLACE "[A-Za-z0-9_:]+$" "" callee_start "${callee}")
+    string(LENGTH "${callee_start}" parenthesis)
+  endif()
   math(EXPR line "${line_breaks} + 1")
   math(EXPR column "${offset} - ${line_start} + ${parenthesis}")
   set(${out} "${file}:${line}:${column}" PARENT_SCOPE)
