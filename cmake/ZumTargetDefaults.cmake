@@ -27,17 +27,22 @@ endfunction()
 include(CheckIPOSupported)
 check_ipo_supported(RESULT zum_ipo_supported OUTPUT zum_ipo_output LANGUAGES CXX)
 function(zum_link_time_optimization target)
-  if(ZUM_LINK_TIME_OPTIMIZATION AND zum_ipo_supported AND NOT ZUM_SANITIZE)
-    set_target_properties(${target} PROPERTIES
-      INTERPROCEDURAL_OPTIMIZATION_RELEASE ON
-      INTERPROCEDURAL_OPTIMIZATION_RELWITHDEBINFO ON)
-    # A library keeps ordinary machine code beside the optimizer's form, so it links into
-    # programs built without link-time optimization too.
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "STATIC_LIBRARY" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-      target_compile_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-ffat-lto-objects>)
-    endif()
+  if(NOT ZUM_LINK_TIME_OPTIMIZATION OR NOT zum_ipo_supported OR ZUM_SANITIZE)
+    return()
   endif()
+  # A static library keeps ordinary machine code beside the optimizer's form, so it links into
+  # programs built without link-time optimization too. Only g++ can keep both; with another
+  # compiler the library stays ordinary machine code.
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "STATIC_LIBRARY")
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      return()
+    endif()
+    target_compile_options(${target} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-ffat-lto-objects>)
+  endif()
+  set_target_properties(${target} PROPERTIES
+    INTERPROCEDURAL_OPTIMIZATION_RELEASE ON
+    INTERPROCEDURAL_OPTIMIZATION_RELWITHDEBINFO ON)
 endfunction()
 
 # Links an optimized executable statically: a run then maps no shared libraries and resolves
