@@ -6,6 +6,7 @@
 #   stdout_has, stderr_has          texts each stream must contain
 #   stdout_lacks, stderr_lacks      texts each stream must not contain
 #   stdout_file     a file standard output must equal exactly
+#   stdout_count    a text and how many times standard output must contain it
 #   one_line_error  when true: nothing on standard output, exactly one line on standard error
 #   panic_message   a panic the report must show, exactly, line for line...
 #   panic_file, panic_call          ...raised at the call in `panic_call`, a text that
@@ -53,6 +54,23 @@ if(stdout_file)
   file(READ ${stdout_file} expected_stdout)
   if(NOT actual_stdout STREQUAL expected_stdout)
     problem("stdout differs from ${stdout_file}; expected:\n${expected_stdout}")
+  endif()
+endif()
+if(DEFINED stdout_count)
+  list(GET stdout_count 0 needle)
+  list(GET stdout_count 1 expected_count)
+  string(LENGTH "${needle}" needle_length)
+  set(rest "${actual_stdout}")
+  set(count 0)
+  string(FIND "${rest}" "${needle}" at)
+  while(NOT at EQUAL -1)
+    math(EXPR count "${count} + 1")
+    math(EXPR after "${at} + ${needle_length}")
+    string(SUBSTRING "${rest}" ${after} -1 rest)
+    string(FIND "${rest}" "${needle}" at)
+  endwhile()
+  if(NOT count EQUAL expected_count)
+    problem("stdout holds '${needle}' ${count} times, expected ${expected_count}")
   endif()
 endif()
 if(one_line_error)
