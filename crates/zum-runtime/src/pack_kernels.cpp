@@ -419,21 +419,24 @@ ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& directio
 template <typename Word, typename Panel, typename Direction>
 ZUM_KERNEL void walk_row_group_panels(const PackJob& job, const Direction& direction) {
   constexpr size_t height = Panel::rows;
-  constexpr size_t panel_elements = height * Panel::columns;
+  constexpr size_t width = Panel::columns;
+  constexpr size_t panel_elements = height * width;
+  const size_t row_stride = job.row_stride;
   const size_t row_groups = job.padded_rows / height;
-  const size_t column_groups = job.padded_columns / Panel::columns;
+  const size_t column_groups = job.padded_columns / width;
+  const size_t whole_row_groups = job.rows / height;
+  const size_t whole_column_groups = job.columns / width;
   const auto move_panel = [&](size_t row_group, size_t column_group)
       __attribute__((always_inline)) {
     const size_t row = row_group * height;
-    const size_t column = column_group * Panel::columns;
-    const size_t valid_rows = std::min<size_t>(height, job.rows - row);
-    const size_t valid_columns = std::min<size_t>(Panel::columns, job.columns - column);
-    const size_t matrix_element = row * job.row_stride + column;
+    const size_t column = column_group * width;
+    const size_t matrix_element = row * row_stride + column;
     const size_t buffer_element = (column_group * row_groups + row_group) * panel_elements;
-    if (valid_rows == height && valid_columns == Panel::columns) {
+    if (row_group < whole_row_groups && column_group < whole_column_groups) {
       direction.whole(matrix_element, buffer_element);
     } else {
-      direction.partial(matrix_element, buffer_element, valid_rows, valid_columns);
+      direction.partial(matrix_element, buffer_element, std::min(height, job.rows - row),
+                        std::min(width, job.columns - column));
     }
   };
 

@@ -45,7 +45,9 @@ namespace {
 // is the only zero.
 using Tag = std::uint64_t;
 
-Tag tag_of(std::uint32_t row, std::uint32_t column) { return (Tag{row} + 1) << 16 | column; }
+Tag tag_of(std::uint32_t row, std::uint32_t column) {
+  return (Tag{row} + 1) << 16 | column;
+}
 
 std::optional<CoordinatePair> cell_of(Tag tag) {
   if (tag == 0) return std::nullopt;
@@ -75,7 +77,11 @@ Picture packed_picture(const Shape& shape) {
   const auto buffer = packed_buffer(shape);
   const std::uint32_t columns = padded_columns(shape);
   const auto rows = static_cast<std::uint32_t>(buffer.size() / columns);
-  Picture picture{shape, rows, columns, true, std::vector<std::int32_t>(buffer.size(), -1),
+  Picture picture{shape,
+                  rows,
+                  columns,
+                  true,
+                  std::vector<std::int32_t>(buffer.size(), -1),
                   static_cast<std::uint32_t>(buffer.size())};
   for (std::size_t position = 0; position < buffer.size(); ++position) {
     if (!buffer[position]) continue;
@@ -88,8 +94,12 @@ Picture packed_picture(const Shape& shape) {
 
 RawPlacement raw_placement(const Shape& shape) {
   RawPlacement placement;
-  placement.picture = {shape,          shape.rows, shape.columns, false,
-                       std::vector<std::int32_t>(shape.elements(), -1), shape.elements()};
+  placement.picture = {shape,
+                       shape.rows,
+                       shape.columns,
+                       false,
+                       std::vector<std::int32_t>(shape.elements(), -1),
+                       shape.elements()};
   for (std::uint32_t linear = 0; linear < shape.elements(); ++linear) {
     const auto [row, column] = block_coordinates(shape.layout, shape.rows, shape.columns,
                                                  static_cast<std::uint16_t>(linear));
@@ -106,7 +116,8 @@ RawPlacement raw_placement(const Shape& shape) {
   }
   for (std::uint16_t row = 0; row < shape.rows; ++row) {
     for (std::uint16_t column = 0; column < shape.columns; ++column) {
-      if (placement.picture.position_at(row, column) < 0) placement.unreached.push_back({row, column});
+      if (placement.picture.position_at(row, column) < 0)
+        placement.unreached.push_back({row, column});
     }
   }
   return placement;

@@ -33,11 +33,11 @@ std::string describe_panels(BlockLayout layout, std::optional<std::uint32_t> pan
 // A grid of cells, each showing the buffer position that holds it.
 struct Picture {
   Shape shape;
-  std::uint32_t rows;     // the grid: the padded shape for a packed picture, else the matrix
+  std::uint32_t rows;  // the grid: the padded shape for a packed picture, else the matrix
   std::uint32_t columns;
-  bool packed;                              // cells outside the matrix are padding
+  bool packed;                                 // cells outside the matrix are padding
   std::vector<std::int32_t> position_at_cell;  // row-major; -1 where no position is shown
-  std::uint32_t positions;                  // positions in the buffer pictured
+  std::uint32_t positions;                     // positions in the buffer pictured
 
   std::int32_t position_at(std::uint32_t row, std::uint32_t column) const {
     return position_at_cell[std::size_t{row} * columns + column];

@@ -72,9 +72,9 @@ Report raw_mapping_report(const Shape& shape) {
             true};
   }
   std::string text = title + ": not a bijection\n  positions that collide with an earlier one: " +
-                     std::to_string(placement.colliding) + "\n  positions outside the matrix: " +
-                     std::to_string(placement.outside) + "\n  cells no position reaches: " +
-                     std::to_string(placement.unreached.size());
+                     std::to_string(placement.colliding) +
+                     "\n  positions outside the matrix: " + std::to_string(placement.outside) +
+                     "\n  cells no position reaches: " + std::to_string(placement.unreached.size());
   if (!placement.unreached.empty()) text += ": " + first_cells(placement.unreached);
   return {text + '\n', false};
 }

@@ -23,7 +23,7 @@ std::string panel_fill(const Picture& picture, std::int32_t position) {
 std::string svg_cell(const Picture& picture, std::uint32_t row, std::uint32_t column) {
   const std::int32_t position = picture.position_at(row, column);
   const bool padding = picture.is_padding(row, column);
-  const std::string fill = padding         ? std::string(padding_fill)
+  const std::string fill = padding        ? std::string(padding_fill)
                            : position < 0 ? std::string(unreached_fill)
                                           : panel_fill(picture, position);
   const std::string label = padding ? "\u00b7" : position < 0 ? "." : std::to_string(position);
