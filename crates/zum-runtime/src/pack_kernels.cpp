@@ -334,6 +334,21 @@ struct Unpacking {
                   row_stride);
   }
 
+  // `count` panel rows that lie together in the buffer: all read, then all written.
+  template <size_t count>
+  ZUM_KERNEL void whole_rows(size_t matrix_element, size_t buffer_element) const {
+    using PanelRow = Vector<Word, Panel::columns>;
+    std::array<PanelRow, count> panel_rows;
+    for (size_t row = 0; row < count; ++row) {
+      panel_rows[row] =
+          load<PanelRow>(buffer + (buffer_element + row * Panel::columns) * sizeof(Word));
+    }
+    for (size_t row = 0; row < count; ++row) {
+      Panel::unpack(reinterpret_cast<const std::byte*>(&panel_rows[row]),
+                    matrix + (matrix_element + row * row_stride) * sizeof(Word), row_stride);
+    }
+  }
+
   ZUM_KERNEL void partial(size_t matrix_element, size_t buffer_element, size_t valid_rows,
                           size_t valid_columns) const {
     std::array<std::byte, Panel::rows * Panel::columns * sizeof(Word)> piece;
@@ -358,6 +373,39 @@ constexpr size_t panels_side_by_side(bool writes_matrix) {
 // Families A and C: panels of `width` columns spanning all rows, row-major inside. Packing
 // walks panels side by side together, a row at a time, so each matrix row is read a whole
 // cache line at a time even when a power-of-two stride maps the rows onto few cache sets.
+// A large matrix is unpacked a block of rows at a time across all panels, so its rows stay in
+// the first-level cache until they are whole. A block's rows of one panel lie together in the
+// buffer; they are all read before any is written, so no read waits on a write that merely
+// shares its address bits within a page.
+template <typename Word, typename Panel, typename Direction>
+ZUM_KERNEL void unpack_row_blocks(const PackJob& job, const Direction& direction) {
+  constexpr size_t width = Panel::columns;
+  constexpr size_t block_rows = std::max<size_t>(8, 4 * cache_line_bytes / (width * sizeof(Word)));
+  const size_t rows = job.rows;
+  const size_t panel_elements = rows * width;
+  const size_t whole_panels = job.columns / width;
+  const size_t partial_columns = job.columns - whole_panels * width;
+  for (size_t row_start = 0; row_start < rows; row_start += block_rows) {
+    const size_t row_end = std::min(rows, row_start + block_rows);
+    for (size_t panel = 0; panel < whole_panels; ++panel) {
+      const size_t matrix_element = row_start * job.row_stride + panel * width;
+      const size_t buffer_element = panel * panel_elements + row_start * width;
+      if (row_end - row_start == block_rows) {
+        direction.template whole_rows<block_rows>(matrix_element, buffer_element);
+        continue;
+      }
+      for (size_t row = 0; row < row_end - row_start; ++row) {
+        direction.whole(matrix_element + row * job.row_stride, buffer_element + row * width);
+      }
+    }
+    if (partial_columns == 0) continue;
+    for (size_t row = row_start; row < row_end; ++row) {
+      direction.partial(row * job.row_stride + whole_panels * width,
+                        whole_panels * panel_elements + row * width, 1, partial_columns);
+    }
+  }
+}
+
 template <typename Word, typename Panel, typename Direction>
 ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& direction) {
   constexpr size_t width = Panel::columns;
@@ -373,26 +421,11 @@ ZUM_KERNEL void walk_column_panels(const PackJob& job, const Direction& directio
     return panel * panel_elements + row * width;
   };
 
-  if (Direction::writes_matrix && rows * row_stride * sizeof(Word) > small_matrix_bytes) {
-    // A large matrix is written a block of rows at a time across all panels, so the rows
-    // stay in the first-level cache until they are whole.
-    constexpr size_t block_rows =
-        std::max<size_t>(8, 4 * cache_line_bytes / (width * sizeof(Word)));
-    const size_t partial_columns = job.columns - whole_panels * width;
-    for (size_t row_start = 0; row_start < rows; row_start += block_rows) {
-      const size_t row_end = std::min(rows, row_start + block_rows);
-      for (size_t panel = 0; panel < whole_panels; ++panel) {
-        for (size_t row = row_start; row < row_end; ++row) {
-          direction.whole(matrix_element(panel, row), buffer_element(panel, row));
-        }
-      }
-      if (partial_columns == 0) continue;
-      for (size_t row = row_start; row < row_end; ++row) {
-        direction.partial(matrix_element(whole_panels, row), buffer_element(whole_panels, row), 1,
-                          partial_columns);
-      }
+  if constexpr (Direction::writes_matrix) {
+    if (rows * row_stride * sizeof(Word) > small_matrix_bytes) {
+      unpack_row_blocks<Word, Panel>(job, direction);
+      return;
     }
-    return;
   }
   size_t panel = 0;
   for (; panel + group_panels <= whole_panels; panel += group_panels) {
