@@ -32,8 +32,10 @@ struct Operation {
   }
 };
 
-std::uint32_t round_up(std::uint32_t value, std::uint32_t multiple) {
-  return (value + multiple - 1) / multiple * multiple;
+// Panel sizes are powers of two, so rounding up is a mask rather than a division: a call that
+// packs a small matrix is mostly these checks.
+std::uint32_t round_up(std::uint32_t value, std::uint32_t power_of_two) {
+  return (value + power_of_two - 1) & ~(power_of_two - 1);
 }
 
 struct PaddedShape {
@@ -84,6 +86,12 @@ bool overlap(const std::byte* first, std::size_t first_bytes, const std::byte* s
   return first_start < second_start + second_bytes && second_start < first_start + first_bytes;
 }
 
+// Whether `bytes` holds `elements` elements; compared without dividing, on the fast path.
+bool holds(std::span<const std::byte> bytes, std::size_t elements, std::size_t element_bytes) {
+  std::size_t needed = 0;
+  return !__builtin_mul_overflow(elements, element_bytes, &needed) && bytes.size() >= needed;
+}
+
 // Checks everything pack and unpack refuse, in the order the refusals are documented, and
 // describes the work for the kernels.
 PackJob validated_job(const Operation& operation, std::size_t row_stride,
@@ -98,14 +106,14 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
   if (!matrix_extent(operation.rows, operation.columns, row_stride, matrix_elements)) {
     operation.refuse("row_stride " + std::to_string(row_stride) + " spans more memory than exists");
   }
-  if (matrix.size() / element_bytes < matrix_elements) {
+  if (!holds(matrix, matrix_elements, element_bytes)) {
     operation.refuse("the matrix holds " + std::to_string(matrix.size() / element_bytes) +
                      " elements, fewer than the " + std::to_string(matrix_elements) +
                      " that rows of stride " + std::to_string(row_stride) + " need");
   }
   const std::size_t buffer_elements =
       operation.rows == 0 || operation.columns == 0 ? 0 : padded.elements();
-  if (buffer.size() / element_bytes < buffer_elements) {
+  if (!holds(buffer, buffer_elements, element_bytes)) {
     operation.refuse("the buffer holds " + std::to_string(buffer.size() / element_bytes) +
                      " elements, fewer than the " + std::to_string(buffer_elements) +
                      " of its blocked buffer");
