@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "pair_interleave.hpp"
+#include "simd_vectors.hpp"
 
-// Every helper below is forced inline, so each path's entry points at the end compile the whole
-// walk and its kernels for that path's instruction set. The helpers themselves carry no target
-// of their own and read like the scalar loops they replace; the compiler chooses the
-// instructions for each path.
-#define ZUM_KERNEL [[gnu::always_inline]] inline
-
+// Every kernel and walk below is forced inline (ZUM_KERNEL), so each path's entry points at the
+// end compile the whole walk and its kernels for that path's instruction set.
 namespace zum_runtime::blocked_data::kernels {
 namespace {
 
@@ -23,144 +20,6 @@ using std::size_t;
 constexpr size_t cache_line_bytes = 64;
 // A matrix this small stays in the first-level cache whatever order it is written in.
 constexpr size_t small_matrix_bytes = 16 * 1024;
-
-template <typename Word, size_t lanes>
-struct VectorOf {
-  typedef Word type __attribute__((vector_size(lanes * sizeof(Word))));
-};
-
-// `lanes` words held as one value; the compiler maps it onto the path's registers.
-template <typename Word, size_t lanes>
-using Vector = typename VectorOf<Word, lanes>::type;
-
-template <typename V>
-ZUM_KERNEL V load(const std::byte* from) {
-  V value;
-  std::memcpy(&value, from, sizeof value);
-  return value;
-}
-
-template <typename V>
-ZUM_KERNEL void store(std::byte* to, V value) {
-  std::memcpy(to, &value, sizeof value);
-}
-
-// result[i] = value[table[i]]
-template <const auto& table, typename V, size_t... i>
-ZUM_KERNEL V permute(V value, std::index_sequence<i...>) {
-  return __builtin_shufflevector(value, value, table[i]...);
-}
-
-// Transposes work on 8 × 8 blocks; a vector may hold several blocks side by side, one per
-// segment of 8 lanes. Within each segment: the lanes of a's and b's low halves (half 0) or
-// high halves (half 1), alternating: a0 b0 a1 b1 ...
-template <size_t lanes, size_t half>
-constexpr std::array<int, lanes> zip_lanes = [] {
-  std::array<int, lanes> indices{};
-  for (size_t lane = 0; lane < lanes; ++lane) {
-    const size_t segment_start = lane / 8 * 8;
-    const size_t in_segment = lane % 8;
-    const size_t from_b = in_segment % 2 == 1 ? lanes : 0;
-    indices[lane] = static_cast<int>(from_b + segment_start + half * 4 + in_segment / 2);
-  }
-  return indices;
-}();
-
-template <size_t half, typename V, size_t... i>
-ZUM_KERNEL V zip(V a, V b, std::index_sequence<i...>) {
-  return __builtin_shufflevector(a, b, zip_lanes<sizeof...(i), half>[i]...);
-}
-
-// Eight rows become eight columns in every 8-lane segment: three rounds of zipping row i with
-// row i + 4.
-template <typename V, size_t lanes>
-ZUM_KERNEL void transpose_8x8_blocks(std::array<V, 8>& rows) {
-  constexpr auto lane_indices = std::make_index_sequence<lanes>{};
-  for (int round = 0; round < 3; ++round) {
-    std::array<V, 8> zipped;
-    for (size_t i = 0; i < 4; ++i) {
-      zipped[2 * i] = zip<0>(rows[i], rows[i + 4], lane_indices);
-      zipped[2 * i + 1] = zip<1>(rows[i], rows[i + 4], lane_indices);
-    }
-    rows = zipped;
-  }
-}
-
-// The same transpose for 4-byte words, in the order x86 shuffles cheaply: the first two rounds
-// stay within 128-bit lanes (4 words), the last one moves whole 128-bit lanes.
-enum class LaneShuffle { unpack_low, unpack_high, pairs_low, pairs_high, lanes_low, lanes_high };
-
-template <size_t lanes, LaneShuffle shuffle>
-constexpr std::array<int, lanes> lane_shuffle_indices = [] {
-  std::array<int, lanes> indices{};
-  for (size_t lane = 0; lane < lanes; ++lane) {
-    const size_t word = lane % 4;
-    const size_t lane_start = lane / 4 * 4;
-    size_t index = 0;
-    switch (shuffle) {
-      case LaneShuffle::unpack_low:   // a0 b0 a1 b1 in every 128-bit lane
-      case LaneShuffle::unpack_high:  // a2 b2 a3 b3
-        index = (word % 2) * lanes + lane_start + word / 2 +
-                (shuffle == LaneShuffle::unpack_high ? 2 : 0);
-        break;
-      case LaneShuffle::pairs_low:   // a0 a1 b0 b1
-      case LaneShuffle::pairs_high:  // a2 a3 b2 b3
-        index = (word / 2) * lanes + lane_start + word % 2 +
-                (shuffle == LaneShuffle::pairs_high ? 2 : 0);
-        break;
-      case LaneShuffle::lanes_low:   // per 8-word segment: a's low 128 bits, then b's
-      case LaneShuffle::lanes_high:  // a's high 128 bits, then b's
-        index = (lane % 8 / 4) * lanes + lane / 8 * 8 + word +
-                (shuffle == LaneShuffle::lanes_high ? 4 : 0);
-        break;
-    }
-    indices[lane] = static_cast<int>(index);
-  }
-  return indices;
-}();
-
-template <LaneShuffle shuffle, typename V, size_t... i>
-ZUM_KERNEL V shuffle_lanes(V a, V b, std::index_sequence<i...>) {
-  return __builtin_shufflevector(a, b, lane_shuffle_indices<sizeof...(i), shuffle>[i]...);
-}
-
-template <typename V, size_t lanes>
-ZUM_KERNEL void transpose_8x8_blocks_of_words(std::array<V, 8>& rows) {
-  using enum LaneShuffle;
-  constexpr auto lane_indices = std::make_index_sequence<lanes>{};
-  std::array<V, 8> pairs;  // rows 2k and 2k + 1 interleaved
-  for (size_t k = 0; k < 4; ++k) {
-    pairs[2 * k] = shuffle_lanes<unpack_low>(rows[2 * k], rows[2 * k + 1], lane_indices);
-    pairs[2 * k + 1] = shuffle_lanes<unpack_high>(rows[2 * k], rows[2 * k + 1], lane_indices);
-  }
-  std::array<V, 8> quarters;  // 4 rows of one column in each 128-bit lane
-  for (size_t half = 0; half < 2; ++half) {
-    const size_t first = 4 * half;
-    quarters[first] = shuffle_lanes<pairs_low>(pairs[first], pairs[first + 2], lane_indices);
-    quarters[first + 1] = shuffle_lanes<pairs_high>(pairs[first], pairs[first + 2], lane_indices);
-    quarters[first + 2] =
-        shuffle_lanes<pairs_low>(pairs[first + 1], pairs[first + 3], lane_indices);
-    quarters[first + 3] =
-        shuffle_lanes<pairs_high>(pairs[first + 1], pairs[first + 3], lane_indices);
-  }
-  for (size_t column = 0; column < 4; ++column) {
-    rows[column] = shuffle_lanes<lanes_low>(quarters[column], quarters[column + 4], lane_indices);
-    rows[column + 4] =
-        shuffle_lanes<lanes_high>(quarters[column], quarters[column + 4], lane_indices);
-  }
-}
-
-// The 8 lanes of one segment.
-template <size_t segment, typename V, size_t... i>
-ZUM_KERNEL auto segment_lanes(V value, std::index_sequence<i...>) {
-  return __builtin_shufflevector(value, value, (segment * 8 + i)...);
-}
-
-// Two 8-lane vectors side by side.
-template <typename V, size_t... i>
-ZUM_KERNEL auto side_by_side(V low, V high, std::index_sequence<i...>) {
-  return __builtin_shufflevector(low, high, i...);
-}
 
 // A panel kernel moves one piece of a panel, `rows` × `columns` matrix elements, between the
 // matrix (rows `row_stride` elements apart) and its contiguous place in the buffer. Words are
