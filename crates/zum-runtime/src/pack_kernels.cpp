@@ -58,13 +58,16 @@ struct InterleavedPanelRow {
 
 // Family B: a whole panel of `height` rows × 16 columns, stored as 16 load channels of
 // `height` elements, channel k holding column column_of_stored[k] top row first: a transpose,
-// done as 8 × 8 blocks in registers, with each column sent to its channel. When a row of the
-// panel fits 32 bytes, its two 8-column halves are transposed side by side in one vector.
+// done as 8 × 8 blocks in registers, with each column sent to its channel. The panel's two
+// 8-column halves are transposed side by side in one vector where a row fits 32 bytes, and for
+// 4-byte words, 64 bytes, but not 16 rows high: measured, that one is faster a half at a time.
 template <typename Word, size_t height>
 struct TransposedPanel {
   static constexpr size_t rows = height;
   static constexpr size_t columns = 16;
-  static constexpr size_t blocks_side_by_side = columns * sizeof(Word) <= 64 ? 2 : 1;
+  static constexpr size_t row_bytes = columns * sizeof(Word);
+  static constexpr size_t blocks_side_by_side =
+      row_bytes <= 32 || (row_bytes <= 64 && height != 16) ? 2 : 1;
   static constexpr size_t lanes = 8 * blocks_side_by_side;
   using BlockRow = Vector<Word, lanes>;
   using Channel = Vector<Word, 8>;
