@@ -39,20 +39,69 @@ struct PlainPanelRow {
   }
 };
 
-// Family C: a panel row holds 16 elements in the pair interleave, one permute each way.
-template <typename Word>
+// Family C: a panel row holds 16 elements in the pair interleave: the column pairs of the row's
+// two halves, alternating. Where the row fits a register that is one permute each way;
+// otherwise the halves go a register at a time, their pairs zipped (or unzipped) as units.
+template <typename Word, size_t vector_bytes>
 struct InterleavedPanelRow {
   static constexpr size_t rows = 1;
   static constexpr size_t columns = 16;
+  static constexpr size_t half_bytes = 8 * sizeof(Word);
+  static constexpr size_t chunk_words = std::min(vector_bytes, half_bytes) / sizeof(Word);
+  static constexpr size_t chunks_per_half = 8 / chunk_words;
   using Row = Vector<Word, 16>;
+  using Chunk = Vector<Word, chunk_words>;
 
   ZUM_KERNEL static void pack(const std::byte* matrix, size_t, std::byte* buffer) {
-    store(buffer, permute<pair_interleave::column_of_stored>(load<Row>(matrix),
-                                                             std::make_index_sequence<16>{}));
+    if constexpr (columns * sizeof(Word) <= vector_bytes) {
+      store(buffer, permute<pair_interleave::column_of_stored>(load<Row>(matrix),
+                                                               std::make_index_sequence<16>{}));
+    } else {
+      for (size_t chunk = 0; chunk < chunks_per_half; ++chunk) {
+        const Chunk low = load<Chunk>(matrix + chunk * chunk_words * sizeof(Word));
+        const Chunk high = load<Chunk>(matrix + (8 + chunk * chunk_words) * sizeof(Word));
+        store_zipped(buffer + 2 * chunk * chunk_words * sizeof(Word), low, high);
+      }
+    }
   }
+
   ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t) {
-    store(matrix, permute<pair_interleave::stored_of_column>(load<Row>(buffer),
-                                                             std::make_index_sequence<16>{}));
+    if constexpr (columns * sizeof(Word) <= vector_bytes) {
+      store(matrix, permute<pair_interleave::stored_of_column>(load<Row>(buffer),
+                                                               std::make_index_sequence<16>{}));
+    } else {
+      for (size_t chunk = 0; chunk < chunks_per_half; ++chunk) {
+        const std::byte* stored = buffer + 2 * chunk * chunk_words * sizeof(Word);
+        const Chunk first = load<Chunk>(stored);
+        const Chunk second = load<Chunk>(stored + chunk_words * sizeof(Word));
+        store_unzipped(matrix + chunk * chunk_words * sizeof(Word),
+                       matrix + (8 + chunk * chunk_words) * sizeof(Word), first, second);
+      }
+    }
+  }
+
+  // Pairs of `low` and `high` alternating, over two chunks; a chunk of one pair is just copied.
+  ZUM_KERNEL static void store_zipped(std::byte* to, Chunk low, Chunk high) {
+    constexpr auto words = std::make_index_sequence<chunk_words>{};
+    if constexpr (chunk_words == 2) {
+      store(to, low);
+      store(to + 2 * sizeof(Word), high);
+    } else {
+      store(to, zip_units<0>(low, high, words));
+      store(to + chunk_words * sizeof(Word), zip_units<1>(low, high, words));
+    }
+  }
+
+  ZUM_KERNEL static void store_unzipped(std::byte* low_to, std::byte* high_to, Chunk first,
+                                        Chunk second) {
+    constexpr auto words = std::make_index_sequence<chunk_words>{};
+    if constexpr (chunk_words == 2) {
+      store(low_to, first);
+      store(high_to, second);
+    } else {
+      store(low_to, unzip_units<0>(first, second, words));
+      store(high_to, unzip_units<1>(first, second, words));
+    }
   }
 };
 
@@ -61,13 +110,15 @@ struct InterleavedPanelRow {
 // done as 8 × 8 blocks in registers, with each column sent to its channel. The panel's two
 // 8-column halves are transposed side by side in one vector where a row fits 32 bytes, and for
 // 4-byte words, 64 bytes, but not 16 rows high: measured, that one is faster a half at a time.
-template <typename Word, size_t height>
+// Where 8 words do not fit a register, the blocks are smaller: k × k with k words a register.
+template <typename Word, size_t height, size_t vector_bytes>
 struct TransposedPanel {
   static constexpr size_t rows = height;
   static constexpr size_t columns = 16;
   static constexpr size_t row_bytes = columns * sizeof(Word);
+  static constexpr size_t block_size = std::min<size_t>(8, vector_bytes / sizeof(Word));
   static constexpr size_t blocks_side_by_side =
-      row_bytes <= 32 || (row_bytes <= 64 && height != 16) ? 2 : 1;
+      row_bytes <= vector_bytes && (row_bytes <= 32 || (row_bytes <= 64 && height != 16)) ? 2 : 1;
   static constexpr size_t lanes = 8 * blocks_side_by_side;
   using BlockRow = Vector<Word, lanes>;
   using Channel = Vector<Word, 8>;
@@ -77,7 +128,10 @@ struct TransposedPanel {
   }
 
   ZUM_KERNEL static void pack(const std::byte* matrix, size_t row_stride, std::byte* buffer) {
-    if constexpr (sizeof(Word) == 4) {
+    if constexpr (block_size < 8) {
+      pack_small_blocks(matrix, row_stride, buffer);
+      return;
+    } else if constexpr (sizeof(Word) == 4) {
       for_each_quad(matrix, row_stride, buffer, pack_quad);
       return;
     }
@@ -97,6 +151,10 @@ struct TransposedPanel {
   }
 
   ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t row_stride) {
+    if constexpr (block_size < 8) {
+      unpack_small_blocks(buffer, matrix, row_stride);
+      return;
+    }
     for (size_t block_row = 0; block_row < height; block_row += 8) {
       for (size_t block_column = 0; block_column < columns; block_column += lanes) {
         std::array<BlockRow, 8> block;
@@ -105,6 +163,44 @@ struct TransposedPanel {
         }
         transpose<true>(block);
         for (size_t row = 0; row < 8; ++row) {
+          const size_t element = (block_row + row) * row_stride + block_column;
+          store(matrix + element * sizeof(Word), block[row]);
+        }
+      }
+    }
+  }
+
+  // k × k blocks, k words a register, for words too wide for 8 to fit one.
+  using SmallRow = Vector<Word, block_size>;
+  using SmallBlock = std::array<SmallRow, block_size>;
+
+  ZUM_KERNEL static void pack_small_blocks(const std::byte* matrix, size_t row_stride,
+                                           std::byte* buffer) {
+    for (size_t block_row = 0; block_row < height; block_row += block_size) {
+      for (size_t block_column = 0; block_column < columns; block_column += block_size) {
+        SmallBlock block;
+        for (size_t row = 0; row < block_size; ++row) {
+          const size_t element = (block_row + row) * row_stride + block_column;
+          block[row] = load<SmallRow>(matrix + element * sizeof(Word));
+        }
+        transpose_square<SmallRow, block_size>(block);
+        for (size_t column = 0; column < block_size; ++column) {
+          store(buffer + channel_offset(block_column + column, block_row), block[column]);
+        }
+      }
+    }
+  }
+
+  ZUM_KERNEL static void unpack_small_blocks(const std::byte* buffer, std::byte* matrix,
+                                             size_t row_stride) {
+    for (size_t block_row = 0; block_row < height; block_row += block_size) {
+      for (size_t block_column = 0; block_column < columns; block_column += block_size) {
+        SmallBlock block;
+        for (size_t column = 0; column < block_size; ++column) {
+          block[column] = load<SmallRow>(buffer + channel_offset(block_column + column, block_row));
+        }
+        transpose_square<SmallRow, block_size>(block);
+        for (size_t row = 0; row < block_size; ++row) {
           const size_t element = (block_row + row) * row_stride + block_column;
           store(matrix + element * sizeof(Word), block[row]);
         }
@@ -192,20 +288,20 @@ struct TransposedPanel {
   }
 };
 
-template <typename Word, BlockLayout layout>
+template <typename Word, BlockLayout layout, size_t vector_bytes>
 constexpr auto panel_kernel() {
   constexpr PanelShape shape = panel_shape(layout);
   if constexpr (shape.family == 'A') {
     return PlainPanelRow<Word, shape.columns>{};
   } else if constexpr (shape.family == 'B') {
-    return TransposedPanel<Word, shape.rows>{};
+    return TransposedPanel<Word, shape.rows, vector_bytes>{};
   } else {
-    return InterleavedPanelRow<Word>{};
+    return InterleavedPanelRow<Word, vector_bytes>{};
   }
 }
 
-template <typename Word, BlockLayout layout>
-using PanelKernel = decltype(panel_kernel<Word, layout>());
+template <typename Word, BlockLayout layout, size_t vector_bytes>
+using PanelKernel = decltype(panel_kernel<Word, layout, vector_bytes>());
 
 // The two directions share the walks below, which write their destination in order: the
 // buffer panel by panel, the matrix row by row. At the matrix's edge a panel piece is only
@@ -411,54 +507,58 @@ ZUM_KERNEL void walk(const PackJob& job, const Direction& direction) {
 }
 
 // The job is copied so the compiler knows no store into the buffer or the matrix changes it.
-template <typename Word, BlockLayout layout>
+template <typename Word, BlockLayout layout, size_t vector_bytes>
 ZUM_KERNEL void pack_layout(const PackJob job, const std::byte* matrix, std::byte* buffer) {
-  using Panel = PanelKernel<Word, layout>;
+  using Panel = PanelKernel<Word, layout, vector_bytes>;
   walk<Word, Panel>(job, Packing<Word, Panel>{matrix, buffer, job.row_stride});
 }
 
-template <typename Word, BlockLayout layout>
+template <typename Word, BlockLayout layout, size_t vector_bytes>
 ZUM_KERNEL void unpack_layout(const PackJob job, const std::byte* buffer, std::byte* matrix) {
-  using Panel = PanelKernel<Word, layout>;
+  using Panel = PanelKernel<Word, layout, vector_bytes>;
   walk<Word, Panel>(job, Unpacking<Word, Panel>{buffer, matrix, job.row_stride});
 }
 
-// The entry points of each path: the same walks, compiled for that path's instruction set.
+// The entry points of each path: the same walks, compiled for that path's instruction set and
+// shaped to its registers' width.
 struct Portable {
+  static constexpr size_t vector_bytes = 16;
   template <typename Word, BlockLayout layout>
   static void pack(const PackJob& job, const std::byte* matrix, std::byte* buffer) {
-    pack_layout<Word, layout>(job, matrix, buffer);
+    pack_layout<Word, layout, vector_bytes>(job, matrix, buffer);
   }
   template <typename Word, BlockLayout layout>
   static void unpack(const PackJob& job, const std::byte* buffer, std::byte* matrix) {
-    unpack_layout<Word, layout>(job, buffer, matrix);
+    unpack_layout<Word, layout, vector_bytes>(job, buffer, matrix);
   }
 };
 
 struct Avx2 {
+  static constexpr size_t vector_bytes = 32;
   template <typename Word, BlockLayout layout>
   [[gnu::target("avx2")]] static void pack(const PackJob& job, const std::byte* matrix,
                                            std::byte* buffer) {
-    pack_layout<Word, layout>(job, matrix, buffer);
+    pack_layout<Word, layout, vector_bytes>(job, matrix, buffer);
   }
   template <typename Word, BlockLayout layout>
   [[gnu::target("avx2")]] static void unpack(const PackJob& job, const std::byte* buffer,
                                              std::byte* matrix) {
-    unpack_layout<Word, layout>(job, buffer, matrix);
+    unpack_layout<Word, layout, vector_bytes>(job, buffer, matrix);
   }
 };
 
 #define ZUM_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
 struct Avx512 {
+  static constexpr size_t vector_bytes = 64;
   template <typename Word, BlockLayout layout>
   [[gnu::target(ZUM_AVX512)]] static void pack(const PackJob& job, const std::byte* matrix,
                                                std::byte* buffer) {
-    pack_layout<Word, layout>(job, matrix, buffer);
+    pack_layout<Word, layout, vector_bytes>(job, matrix, buffer);
   }
   template <typename Word, BlockLayout layout>
   [[gnu::target(ZUM_AVX512)]] static void unpack(const PackJob& job, const std::byte* buffer,
                                                  std::byte* matrix) {
-    unpack_layout<Word, layout>(job, buffer, matrix);
+    unpack_layout<Word, layout, vector_bytes>(job, buffer, matrix);
   }
 };
 

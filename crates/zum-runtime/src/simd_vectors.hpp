@@ -45,24 +45,24 @@ ZUM_KERNEL V permute(V value, std::index_sequence<i...>) {
   return __builtin_shufflevector(value, value, table[i]...);
 }
 
-// Transposes work on 8 × 8 blocks; a vector may hold several blocks side by side, one per
-// segment of 8 lanes. Within each segment: the lanes of a's and b's low halves (half 0) or
-// high halves (half 1), alternating: a0 b0 a1 b1 ...
-template <size_t lanes, size_t half>
+// Transposes work on square blocks; a vector may hold several blocks side by side, one per
+// segment of `segment` lanes (8 unless given). Within each segment: the lanes of a's and b's
+// low halves (half 0) or high halves (half 1), alternating: a0 b0 a1 b1 ...
+template <size_t lanes, size_t half, size_t segment = 8>
 constexpr std::array<int, lanes> zip_lanes = [] {
   std::array<int, lanes> indices{};
   for (size_t lane = 0; lane < lanes; ++lane) {
-    const size_t segment_start = lane / 8 * 8;
-    const size_t in_segment = lane % 8;
+    const size_t segment_start = lane / segment * segment;
+    const size_t in_segment = lane % segment;
     const size_t from_b = in_segment % 2 == 1 ? lanes : 0;
-    indices[lane] = static_cast<int>(from_b + segment_start + half * 4 + in_segment / 2);
+    indices[lane] = static_cast<int>(from_b + segment_start + half * segment / 2 + in_segment / 2);
   }
   return indices;
 }();
 
-template <size_t half, typename V, size_t... i>
+template <size_t half, size_t segment = 8, typename V, size_t... i>
 ZUM_KERNEL V zip(V a, V b, std::index_sequence<i...>) {
-  return __builtin_shufflevector(a, b, zip_lanes<sizeof...(i), half>[i]...);
+  return __builtin_shufflevector(a, b, zip_lanes<sizeof...(i), half, segment>[i]...);
 }
 
 // Eight rows become eight columns in every 8-lane segment: three rounds of zipping row i with
@@ -78,6 +78,55 @@ ZUM_KERNEL void transpose_8x8_blocks(std::array<V, 8>& rows) {
     }
     rows = zipped;
   }
+}
+
+// The same for a k × k block of k-lane rows (k a power of two): log2(k) rounds of zipping row i
+// with row i + k / 2.
+template <typename V, size_t k>
+ZUM_KERNEL void transpose_square(std::array<V, k>& rows) {
+  constexpr auto lane_indices = std::make_index_sequence<k>{};
+  for (size_t width = 1; width < k; width *= 2) {
+    std::array<V, k> zipped;
+    for (size_t i = 0; i < k / 2; ++i) {
+      zipped[2 * i] = zip<0, k>(rows[i], rows[i + k / 2], lane_indices);
+      zipped[2 * i + 1] = zip<1, k>(rows[i], rows[i + k / 2], lane_indices);
+    }
+    rows = zipped;
+  }
+}
+
+// Zips whole units of two words: units of a and b alternate, from their low halves (half 0) or
+// high halves (half 1). Over a vector of 2 × k words holding k units.
+template <size_t words, size_t half>
+constexpr std::array<int, words> unit_zip_words = [] {
+  std::array<int, words> indices{};
+  constexpr size_t units = words / 2;
+  for (size_t word = 0; word < words; ++word) {
+    const size_t unit = word / 2;
+    const size_t source_unit = (unit % 2 == 1 ? units : 0) + half * units / 2 + unit / 2;
+    indices[word] = static_cast<int>(2 * source_unit + word % 2);
+  }
+  return indices;
+}();
+
+template <size_t half, typename V, size_t... i>
+ZUM_KERNEL V zip_units(V a, V b, std::index_sequence<i...>) {
+  return __builtin_shufflevector(a, b, unit_zip_words<sizeof...(i), half>[i]...);
+}
+
+// The inverse: the units at even (parity 0) or odd (parity 1) places of a followed by b.
+template <size_t words, size_t parity>
+constexpr std::array<int, words> unit_unzip_words = [] {
+  std::array<int, words> indices{};
+  for (size_t word = 0; word < words; ++word) {
+    indices[word] = static_cast<int>(2 * (2 * (word / 2) + parity) + word % 2);
+  }
+  return indices;
+}();
+
+template <size_t parity, typename V, size_t... i>
+ZUM_KERNEL V unzip_units(V a, V b, std::index_sequence<i...>) {
+  return __builtin_shufflevector(a, b, unit_unzip_words<sizeof...(i), parity>[i]...);
 }
 
 // The same transpose for 4-byte words, in the order x86 shuffles cheaply: the first two rounds
