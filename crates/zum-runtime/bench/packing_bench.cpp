@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "blocked_data.hpp"
+#include "pack_kernels.hpp"
 #include "packing.hpp"
 
 namespace {
@@ -117,7 +118,30 @@ void pack_per_element(benchmark::State& state, Matrix matrix, BlockLayout layout
   count_matrix_bytes(state, elements * sizeof(Element));
 }
 
+// The same kernels called directly through one SIMD path, for comparing the paths the
+// processor runs; the shapes measured need no padding.
+template <typename Element>
+void move_through_path(benchmark::State& state, Matrix matrix, BlockLayout layout,
+                       kernels::SimdPath path, bool unpacking) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> from(elements), to(elements);
+  const kernels::PackJob job{layout,         matrix.rows,    matrix.columns, matrix.rows,
+                             matrix.columns, matrix.columns, sizeof(Element)};
+  const auto* source = reinterpret_cast<const std::byte*>(from.span().data());
+  auto* destination = reinterpret_cast<std::byte*>(to.span().data());
+  for (auto _ : state) {
+    if (unpacking) {
+      kernels::unpack(path, job, source, destination);
+    } else {
+      kernels::pack(path, job, source, destination);
+    }
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
 const std::vector<std::string> ways{"pack", "unpack", "per-element"};
+const Matrix& path_matrix = matrices.front();
 
 // "f32 64x64/pack/KivA8", or "f32 64x64/memcpy" without a layout.
 std::string benchmark_name(std::string_view matrix, std::string_view way,
@@ -161,9 +185,34 @@ class ThroughputReporter : public benchmark::ConsoleReporter {
         std::printf("\n");
       }
     }
+    print_paths();
   }
 
  private:
+  // Pack and unpack through each path, as ratios to the same run's memcpy.
+  void print_paths() const {
+    const auto memcpy_speed = find(benchmark_name(path_matrix.name, "memcpy"));
+    if (memcpy_speed == 0) return;
+    std::printf("\n%s through each path, x memcpy\n%-10s", path_matrix.name, "layout");
+    for (const kernels::SimdPath path : kernels::runnable_simd_paths()) {
+      const std::string name(kernels::simd_path_name(path));
+      std::printf(" %14s %14s", (name + " pack").c_str(), (name + " unpack").c_str());
+    }
+    std::printf("\n");
+    for (const BlockLayout layout : all_block_layouts) {
+      std::printf("%-10s", std::string(layout_name(layout)).c_str());
+      for (const kernels::SimdPath path : kernels::runnable_simd_paths()) {
+        const std::string name(kernels::simd_path_name(path));
+        for (const char* way : {" pack", " unpack"}) {
+          const double speed =
+              find(benchmark_name(path_matrix.name, name + way, layout_name(layout)));
+          std::printf(" %14.3f", speed / memcpy_speed);
+        }
+      }
+      std::printf("\n");
+    }
+  }
+
   double find(const std::string& name) const {
     const auto found = gigabytes_per_second_.find(name);
     return found == gigabytes_per_second_.end() ? 0 : found->second;
@@ -195,6 +244,17 @@ int main(int argc, char* argv[]) {
   for (const Matrix& matrix : matrices) {
     if (matrix.element_bytes == 4) register_matrix<float>(matrix);
     if (matrix.element_bytes == 2) register_matrix<std::uint16_t>(matrix);
+  }
+  for (const kernels::SimdPath path : kernels::runnable_simd_paths()) {
+    const std::string name(kernels::simd_path_name(path));
+    for (const BlockLayout layout : all_block_layouts) {
+      for (const bool unpacking : {false, true}) {
+        const std::string way = name + (unpacking ? " unpack" : " pack");
+        benchmark::RegisterBenchmark(
+            benchmark_name(path_matrix.name, way, layout_name(layout)).c_str(),
+            move_through_path<float>, path_matrix, layout, path, unpacking);
+      }
+    }
   }
   ThroughputReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
