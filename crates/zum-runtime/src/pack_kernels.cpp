@@ -25,17 +25,26 @@ constexpr size_t small_matrix_bytes = 16 * 1024;
 // matrix (rows `row_stride` elements apart) and its contiguous place in the buffer. Words are
 // the element's bytes; an element is never read as a number.
 
-// Family A: a panel row is `width` consecutive matrix elements, stored as they are.
-template <typename Word, size_t width>
+// Family A: a panel row is `width` consecutive matrix elements, stored as they are: one vector
+// value where the row fits a register, so the compiler keeps it there, else a plain copy.
+template <typename Word, size_t width, size_t vector_bytes>
 struct PlainPanelRow {
   static constexpr size_t rows = 1;
   static constexpr size_t columns = width;
+  using Row = Vector<Word, width>;
 
   ZUM_KERNEL static void pack(const std::byte* matrix, size_t, std::byte* buffer) {
-    std::memcpy(buffer, matrix, width * sizeof(Word));
+    move(matrix, buffer);
   }
   ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t) {
-    std::memcpy(matrix, buffer, width * sizeof(Word));
+    move(buffer, matrix);
+  }
+  ZUM_KERNEL static void move(const std::byte* from, std::byte* to) {
+    if constexpr (sizeof(Row) <= vector_bytes) {
+      store(to, load<Row>(from));
+    } else {
+      std::memcpy(to, from, sizeof(Row));
+    }
   }
 };
 
@@ -292,7 +301,7 @@ template <typename Word, BlockLayout layout, size_t vector_bytes>
 constexpr auto panel_kernel() {
   constexpr PanelShape shape = panel_shape(layout);
   if constexpr (shape.family == 'A') {
-    return PlainPanelRow<Word, shape.columns>{};
+    return PlainPanelRow<Word, shape.columns, vector_bytes>{};
   } else if constexpr (shape.family == 'B') {
     return TransposedPanel<Word, shape.rows, vector_bytes>{};
   } else {
@@ -331,7 +340,7 @@ struct Packing {
   }
 };
 
-template <typename Word, typename Panel>
+template <typename Word, typename Panel, size_t vector_bytes>
 struct Unpacking {
   static constexpr bool writes_matrix = true;
   const std::byte* buffer;
@@ -343,18 +352,30 @@ struct Unpacking {
                   row_stride);
   }
 
-  // `count` panel rows that lie together in the buffer: all read, then all written.
+  // `count` panel rows that lie together in the buffer: read, then written, as many at a time
+  // as eight registers hold.
   template <size_t count>
   ZUM_KERNEL void whole_rows(size_t matrix_element, size_t buffer_element) const {
     using PanelRow = Vector<Word, Panel::columns>;
-    std::array<PanelRow, count> panel_rows;
-    for (size_t row = 0; row < count; ++row) {
-      panel_rows[row] =
-          load<PanelRow>(buffer + (buffer_element + row * Panel::columns) * sizeof(Word));
+    if constexpr (sizeof(PanelRow) > vector_bytes) {
+      // A row wider than a register would be held in memory anyway: moved a row at a time.
+      for (size_t row = 0; row < count; ++row) {
+        whole(matrix_element + row * row_stride, buffer_element + row * Panel::columns);
+      }
+      return;
     }
-    for (size_t row = 0; row < count; ++row) {
-      Panel::unpack(reinterpret_cast<const std::byte*>(&panel_rows[row]),
-                    matrix + (matrix_element + row * row_stride) * sizeof(Word), row_stride);
+    constexpr size_t batch = std::clamp<size_t>(8 * vector_bytes / sizeof(PanelRow), 1, count);
+    for (size_t first = 0; first < count; first += batch) {
+      std::array<PanelRow, batch> panel_rows;
+      for (size_t row = 0; row < batch; ++row) {
+        const size_t element = buffer_element + (first + row) * Panel::columns;
+        panel_rows[row] = load<PanelRow>(buffer + element * sizeof(Word));
+      }
+      for (size_t row = 0; row < batch; ++row) {
+        const size_t element = matrix_element + (first + row) * row_stride;
+        Panel::unpack(reinterpret_cast<const std::byte*>(&panel_rows[row]),
+                      matrix + element * sizeof(Word), row_stride);
+      }
     }
   }
 
@@ -516,7 +537,7 @@ ZUM_KERNEL void pack_layout(const PackJob job, const std::byte* matrix, std::byt
 template <typename Word, BlockLayout layout, size_t vector_bytes>
 ZUM_KERNEL void unpack_layout(const PackJob job, const std::byte* buffer, std::byte* matrix) {
   using Panel = PanelKernel<Word, layout, vector_bytes>;
-  walk<Word, Panel>(job, Unpacking<Word, Panel>{buffer, matrix, job.row_stride});
+  walk<Word, Panel>(job, Unpacking<Word, Panel, vector_bytes>{buffer, matrix, job.row_stride});
 }
 
 // The entry points of each path: the same walks, compiled for that path's instruction set and
