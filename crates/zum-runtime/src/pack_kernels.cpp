@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -116,18 +117,15 @@ struct InterleavedPanelRow {
 
 // Family B: a whole panel of `height` rows × 16 columns, stored as 16 load channels of
 // `height` elements, channel k holding column column_of_stored[k] top row first: a transpose,
-// done as 8 × 8 blocks in registers, with each column sent to its channel. The panel's two
-// 8-column halves are transposed side by side in one vector where a row fits 32 bytes, and for
-// 4-byte words, 64 bytes, but not 16 rows high: measured, that one is faster a half at a time.
-// Where 8 words do not fit a register, the blocks are smaller: k × k with k words a register.
+// done as 8 × 8 blocks in registers, with each column sent to its channel. Where a row of the
+// panel fits a register, its two 8-column halves are transposed side by side in one vector;
+// where 8 words do not fit one, the blocks are smaller: k × k with k words a register.
 template <typename Word, size_t height, size_t vector_bytes>
 struct TransposedPanel {
   static constexpr size_t rows = height;
   static constexpr size_t columns = 16;
-  static constexpr size_t row_bytes = columns * sizeof(Word);
   static constexpr size_t block_size = std::min<size_t>(8, vector_bytes / sizeof(Word));
-  static constexpr size_t blocks_side_by_side =
-      row_bytes <= vector_bytes && (row_bytes <= 32 || (row_bytes <= 64 && height != 16)) ? 2 : 1;
+  static constexpr size_t blocks_side_by_side = columns * sizeof(Word) <= vector_bytes ? 2 : 1;
   static constexpr size_t lanes = 8 * blocks_side_by_side;
   using BlockRow = Vector<Word, lanes>;
   using Channel = Vector<Word, 8>;
@@ -585,19 +583,30 @@ struct Avx512 {
 
 using PackEntry = void (*)(const PackJob&, const std::byte*, std::byte*);
 
-// One entry per layout value, for each element width. The two family C variants share theirs.
+// The layout whose kernels a layout value runs: the two family C variants share theirs.
+constexpr BlockLayout kernel_layout(BlockLayout layout) {
+  return panel_shape(layout).family == 'C' ? BlockLayout::KivC16 : layout;
+}
+
+// The path whose kernels a path runs for a layout. Family B's transposes measured faster
+// compiled for AVX2 than for AVX-512 on an AVX-512 processor (g++ 12, every element width the
+// benchmarks cover), so the AVX-512 path takes them from the AVX2 path.
+template <typename Path, BlockLayout layout>
+using KernelPath =
+    std::conditional_t<std::is_same_v<Path, Avx512> && panel_shape(layout).family == 'B', Avx2,
+                       Path>;
+
+// One entry per layout value, for each element width.
 template <typename Path, typename Word, size_t... layout>
 constexpr std::array<PackEntry, 8> pack_entries(std::index_sequence<layout...>) {
-  return {&Path::template pack < Word, panel_shape(all_block_layouts[layout]).family == 'C'
-                                           ? BlockLayout::KivC16
-                                           : all_block_layouts[layout] > ...};
+  return {&KernelPath<Path, all_block_layouts[layout]>::template pack<
+      Word, kernel_layout(all_block_layouts[layout])>...};
 }
 
 template <typename Path, typename Word, size_t... layout>
 constexpr std::array<PackEntry, 8> unpack_entries(std::index_sequence<layout...>) {
-  return {&Path::template unpack < Word, panel_shape(all_block_layouts[layout]).family == 'C'
-                                             ? BlockLayout::KivC16
-                                             : all_block_layouts[layout] > ...};
+  return {&KernelPath<Path, all_block_layouts[layout]>::template unpack<
+      Word, kernel_layout(all_block_layouts[layout])>...};
 }
 
 struct PathEntries {
