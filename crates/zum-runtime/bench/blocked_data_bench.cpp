@@ -2,7 +2,6 @@
 // whole bijection test body. Ends with a table of the checked / unchecked ratio per layout.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "blocked_data.hpp"
+#include "reporting.hpp"
 #include "unchecked_mapping.hpp"
 
 namespace tests {
@@ -57,17 +57,13 @@ void bijection_test_body(benchmark::State& state) {
 // The console report, then one line per layout with both costs per call and their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
-  // Colour only on a terminal, as the library's own console report does.
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+  RatioReporter() : ConsoleReporter(zum_bench::console_options()) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       const auto calls = run.counters.find("calls");
-      // With repetitions, the median stands for the benchmark; without, its one run does.
-      const bool representative =
-          run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
-      if (run.error_occurred || calls == run.counters.end() || !representative) continue;
+      if (!zum_bench::stands_for_benchmark(run) || calls == run.counters.end()) continue;
       const std::string name = run.run_name.function_name;
       const auto slash = name.find('/');
       // Adjusted times are in nanoseconds, the unit every benchmark here reports in.

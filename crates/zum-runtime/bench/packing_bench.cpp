@@ -3,7 +3,6 @@
 // with a table per matrix: GB/s of each, and each one's ratio to memcpy.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include "blocked_data.hpp"
 #include "pack_kernels.hpp"
 #include "packing.hpp"
+#include "reporting.hpp"
 
 namespace {
 
@@ -155,15 +155,13 @@ std::string benchmark_name(std::string_view matrix, std::string_view way,
 // The console report, then per matrix one line per layout: GB/s and the ratio to memcpy.
 class ThroughputReporter : public benchmark::ConsoleReporter {
  public:
-  ThroughputReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+  ThroughputReporter() : ConsoleReporter(zum_bench::console_options()) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      const bool representative =
-          run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
       const auto bytes = run.counters.find("bytes_per_second");
-      if (run.error_occurred || !representative || bytes == run.counters.end()) continue;
+      if (!zum_bench::stands_for_benchmark(run) || bytes == run.counters.end()) continue;
       gigabytes_per_second_[run.run_name.function_name] = bytes->second.value / 1e9;
     }
   }

@@ -37,6 +37,7 @@ std::uint32_t round_up(std::uint32_t value, std::uint32_t power_of_two) {
   return (value + power_of_two - 1) & ~(power_of_two - 1);
 }
 
+// An empty matrix pads to an empty buffer: rounding up leaves a zero extent zero.
 struct PaddedShape {
   std::uint32_t rows;
   std::uint32_t columns;
@@ -110,8 +111,7 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
                      " elements, fewer than the " + std::to_string(matrix_elements) +
                      " that rows of stride " + std::to_string(row_stride) + " need");
   }
-  const std::size_t buffer_elements =
-      operation.rows == 0 || operation.columns == 0 ? 0 : padded.elements();
+  const std::size_t buffer_elements = padded.elements();
   if (!holds(buffer, buffer_elements, element_bytes)) {
     operation.refuse("the buffer holds " + std::to_string(buffer.size() / element_bytes) +
                      " elements, fewer than the " + std::to_string(buffer_elements) +
@@ -126,7 +126,7 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
 }
 
 std::size_t buffer_elements(const PackJob& job) {
-  return job.rows == 0 || job.columns == 0 ? 0 : std::size_t{job.padded_rows} * job.padded_columns;
+  return std::size_t{job.padded_rows} * job.padded_columns;
 }
 
 // The kernels move elements of 1, 2, 4 and 8 bytes, and pad with all-zero bytes.
@@ -177,7 +177,7 @@ void unpack_through_mapping(const PackJob& job, const std::byte* buffer, std::by
 
 std::size_t blocked_buffer_elements(BlockLayout layout, u16 rows, u16 columns) {
   const PaddedShape padded = addressable_shape({"blocked buffer for", layout, rows, columns});
-  return rows == 0 || columns == 0 ? 0 : padded.elements();
+  return padded.elements();
 }
 
 namespace detail {
