@@ -1,0 +1,97 @@
+#pragma once
+
+#include "config.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "panic.hpp"
+
+// Matrix multiplication through the library's blocked buffers.
+//
+//   C ← alpha · op(A) · op(B) + beta · C
+//
+// Every matrix is row-major with its own row stride: element (r, c) of a stored matrix X is
+// x[r * x_row_stride + c].
+//   op(A)  m × k   Transpose::no: A stored m × k, a_row_stride >= k
+//                  Transpose::yes: A stored k × m, a_row_stride >= m
+//   op(B)  k × n   Transpose::no: B stored k × n, b_row_stride >= n
+//                  Transpose::yes: B stored n × k, b_row_stride >= k
+//   C      m × n   c_row_stride >= n; only its m × n elements are read or written
+//
+// BLAS conventions: m = 0 or n = 0 touches nothing; k = 0 or alpha = 0 makes C ← beta · C
+// without reading A or B; beta = 0 writes C without reading it, so NaN already in C never
+// reaches the result. NaN and infinity in A and B propagate as IEEE arithmetic says.
+//
+// Accuracy: each element of C lies within (k + 2) · ε · (|alpha| · Σₚ |op(A)ᵢₚ| · |op(B)ₚⱼ| +
+// |beta · cᵢⱼ|) of the exact result, ε the element type's machine epsilon. The summation order
+// over k is fixed for a given kernel path and shape.
+//
+// How it runs. Blocks of op(A) are packed into family B buffers (KivB8x16: panels of 8 rows ×
+// 16 columns of k, one load channel of 8 rows per step of k, k pair-interleaved inside each
+// group of 16), blocks of op(B) into family A buffers (k × NR panels, one row of NR elements per
+// step of k). Each block holds at most 65,536 elements. The micro-kernel loads B's panel rows as
+// vectors and broadcasts A's channel elements, so its accumulators run along n and store straight
+// into row-major C; it reads B's rows in A's interleaved channel order. Padding is zero, so
+// partial tiles need no special case.
+//
+// Tiles by kernel path (the library picks the widest path the processor runs):
+//   path      float: A layout × B layout, MR × NR     double
+//   avx512    KivB8x16 × KivA32, 8 × 32 (16 zmm)       KivB8x16 × KivA16, 8 × 16 (16 zmm)
+//   avx2      KivB8x16 × KivA16, 8 × 16 (4 rows a pass, 8 ymm)   KivB8x16 × KivA8, 8 × 8 (4 rows)
+//   portable  KivB8x16 × KivA8, 8 × 8 (4 rows a pass)  KivB8x16 × KivA8, 8 × 8 (2 rows a pass)
+// Eight rows of A keep 16 accumulators of two vectors each in AVX-512's 32 registers with room
+// for the B row and a broadcast; narrower paths cover the 8-row panel in passes so their
+// accumulators stay in their 16 registers.
+//
+// Small shapes skip packing where it costs more than it saves: with few rows of op(A) the
+// kernel reads an untransposed B where it is stored, and with few columns of op(B) it reads op(A)
+// where it is stored (the README gives the switch points and the measurements behind them).
+//
+// Bad input panics with zum_runtime::Panic before anything is written, naming the operation
+// and the shape ("gemm 64 x 32 x 16: ..."): a row stride smaller than its stored matrix's
+// columns, a span shorter than its stored matrix's extent (rows − 1) × row_stride + columns
+// when that matrix is read or written, C memory overlapping memory of A or B that the call
+// reads, and sizes whose extents overflow std::size_t.
+namespace zum_runtime::gemm {
+
+enum class Transpose : std::uint8_t { no, yes };
+
+namespace detail {
+
+ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                                  std::size_t n, std::size_t k, float alpha,
+                                  std::span<const float> a, std::size_t a_row_stride,
+                                  std::span<const float> b, std::size_t b_row_stride, float beta,
+                                  std::span<float> c, std::size_t c_row_stride);
+ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                                  std::size_t n, std::size_t k, double alpha,
+                                  std::span<const double> a, std::size_t a_row_stride,
+                                  std::span<const double> b, std::size_t b_row_stride,
+                                  double beta, std::span<double> c, std::size_t c_row_stride);
+
+template <typename Element>
+inline constexpr bool multipliable = std::is_same_v<Element, float> ||
+                                     std::is_same_v<Element, double>;
+
+}  // namespace detail
+
+template <typename Element>  // float or double
+void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
+              std::size_t k, Element alpha, std::span<const Element> a, std::size_t a_row_stride,
+              std::span<const Element> b, std::size_t b_row_stride, Element beta,
+              std::span<Element> c, std::size_t c_row_stride) {
+  static_assert(detail::multipliable<Element>,
+                "zum_runtime::gemm::multiply takes float or double elements");
+  if constexpr (std::is_same_v<Element, float>) {
+    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                         b_row_stride, beta, c, c_row_stride);
+  } else if constexpr (std::is_same_v<Element, double>) {
+    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                         b_row_stride, beta, c, c_row_stride);
+  }
+}
+
+}  // namespace zum_runtime::gemm

@@ -1,0 +1,406 @@
+#include <catch2/catch.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "blocked_data.hpp"
+#include "gemm.hpp"
+#include "gemm_driver.hpp"
+#include "panic_capture.hpp"
+
+namespace {
+
+using namespace zum_runtime::gemm;
+using driver::Strategy;
+using kernels::SimdPath;
+using zum_runtime::testing::panic_of;
+using std::size_t;
+
+struct Case {
+  Transpose transpose_a;
+  Transpose transpose_b;
+  size_t m;
+  size_t n;
+  size_t k;
+};
+
+std::string describe(const Case& c) {
+  return std::to_string(c.m) + " x " + std::to_string(c.n) + " x " + std::to_string(c.k) +
+         (c.transpose_a == Transpose::yes ? " A^T" : "") +
+         (c.transpose_b == Transpose::yes ? " B^T" : "");
+}
+
+// Stored rows and columns of op(X)'s matrix, with its row stride three wider than its columns.
+struct Stored {
+  size_t rows;
+  size_t columns;
+  size_t stride() const { return columns + 3; }
+  size_t elements() const { return rows * stride(); }
+};
+
+Stored stored(Transpose transpose, size_t rows, size_t columns) {
+  return transpose == Transpose::no ? Stored{rows, columns} : Stored{columns, rows};
+}
+
+// A, B and C for one case, filled from a seeded generator; C's gaps hold `gap`.
+template <typename T>
+struct Operands {
+  Case shape;
+  Stored a_shape, b_shape, c_shape;
+  std::vector<T> a, b, c;
+  static constexpr T gap = T(-12345);
+
+  explicit Operands(const Case& s, unsigned seed = 1)
+      : shape(s),
+        a_shape(stored(s.transpose_a, s.m, s.k)),
+        b_shape(stored(s.transpose_b, s.k, s.n)),
+        c_shape{s.m, s.n},
+        a(a_shape.elements()),
+        b(b_shape.elements()),
+        c(c_shape.elements(), gap) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<T> value(T(-1), T(1));
+    for (T& x : a) x = value(generator);
+    for (T& x : b) x = value(generator);
+    for (size_t i = 0; i < s.m; ++i) {
+      for (size_t j = 0; j < s.n; ++j) c[i * c_shape.stride() + j] = value(generator);
+    }
+  }
+
+  T op_a(size_t i, size_t p) const {
+    return shape.transpose_a == Transpose::no ? a[i * a_shape.stride() + p]
+                                              : a[p * a_shape.stride() + i];
+  }
+  T op_b(size_t p, size_t j) const {
+    return shape.transpose_b == Transpose::no ? b[p * b_shape.stride() + j]
+                                              : b[j * b_shape.stride() + p];
+  }
+
+  driver::Problem<T> problem(T alpha, T beta) {
+    return {shape.transpose_a, shape.transpose_b, shape.m, shape.n, shape.k, alpha, a,
+            a_shape.stride(), b, b_shape.stride(), beta, c, c_shape.stride()};
+  }
+};
+
+// Each element of C against a long double reference, within (k + 2) · ε · (|alpha| Σ|a||b| +
+// |beta c|); every element outside the m × n result unchanged. Returns the first failure.
+template <typename T>
+std::string check_against_reference(const Operands<T>& before, const std::vector<T>& after,
+                                    T alpha, T beta) {
+  const Case& s = before.shape;
+  const long double epsilon = std::numeric_limits<T>::epsilon();
+  for (size_t i = 0; i < s.m; ++i) {
+    for (size_t j = 0; j < s.n; ++j) {
+      long double exact = 0;
+      long double magnitude = 0;
+      for (size_t p = 0; p < s.k; ++p) {
+        const long double product = (long double)before.op_a(i, p) * before.op_b(p, j);
+        exact += product;
+        magnitude += std::fabs(product);
+      }
+      const size_t at = i * before.c_shape.stride() + j;
+      const long double c_term = beta == T(0) ? 0.0L : (long double)beta * before.c[at];
+      exact = alpha * exact + c_term;
+      magnitude = std::fabs((long double)alpha) * magnitude + std::fabs(c_term);
+      const long double bound = (long double)(s.k + 2) * epsilon * magnitude;
+      if (!(std::fabs(after[at] - exact) <= bound)) {
+        return describe(s) + ": c(" + std::to_string(i) + ", " + std::to_string(j) + ") = " +
+               std::to_string((double)after[at]) + ", exact " + std::to_string((double)exact);
+      }
+    }
+  }
+  for (size_t at = 0; at < after.size(); ++at) {
+    if (at % before.c_shape.stride() >= s.n && after[at] != Operands<T>::gap) {
+      return describe(s) + ": wrote the gap at " + std::to_string(at);
+    }
+  }
+  return "";
+}
+
+// Runs the case on `path` with `strategy` and checks it.
+template <typename T>
+std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alpha, T beta) {
+  Operands<T> operands(s);
+  const Operands<T> before = operands;
+  const auto problem = operands.problem(alpha, beta);
+  driver::validate(problem);
+  driver::run(problem, path, strategy);
+  return check_against_reference(before, operands.c, alpha, beta);
+}
+
+const std::vector<Transpose> both{Transpose::no, Transpose::yes};
+const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Strategy::narrow,
+                                       Strategy::stored};
+
+// Shapes crossing every tile edge (8, 16, 32 and the powers of two in between) and, in the
+// last rows, every block edge: 256 rows (128 for double), 256 columns and 256 steps of k.
+const std::vector<std::vector<size_t>> edge_shapes{
+    {1, 1, 1},   {2, 3, 7},    {3, 2, 1},     {7, 9, 8},     {8, 8, 16},   {9, 7, 17},
+    {15, 17, 9}, {16, 16, 15}, {17, 15, 31},  {31, 33, 16},  {33, 31, 33}, {1, 33, 40},
+    {40, 1, 33}, {33, 64, 2},  {5, 100, 48},  {100, 5, 48},  {64, 31, 3},  {19, 47, 65},
+    {264, 40, 40}, {136, 24, 20}, {24, 264, 36}, {24, 40, 272},
+};
+
+template <typename T>
+void check_every_path_and_strategy() {
+  for (const auto& dims : edge_shapes) {
+    for (Transpose ta : both) {
+      for (Transpose tb : both) {
+        const Case s{ta, tb, dims[0], dims[1], dims[2]};
+        for (SimdPath path : kernels::runnable_paths()) {
+          for (Strategy strategy : strategies) {
+            INFO(zum_runtime::blocked_data::kernels::simd_path_name(path) << " strategy " << int(strategy));
+            const std::string failure = run_and_check<T>(s, path, strategy, T(1), T(0));
+            REQUIRE(failure == "");
+          }
+        }
+      }
+    }
+  }
+}
+
+template <typename T>
+std::vector<T> filled(size_t elements, T value) {
+  return std::vector<T>(elements, value);
+}
+
+}  // namespace
+
+TEMPLATE_TEST_CASE("gemm: every path and strategy is within the error bound at every edge", "",
+                   float, double) {
+  check_every_path_and_strategy<TestType>();
+}
+
+TEMPLATE_TEST_CASE("gemm: alpha and beta of 0, 1, -1 and 0.5 scale as BLAS does", "", float,
+                   double) {
+  using T = TestType;
+  const std::vector<T> scalars{T(0), T(1), T(-1), T(0.5)};
+  for (T alpha : scalars) {
+    for (T beta : scalars) {
+      for (Transpose ta : both) {
+        for (Transpose tb : both) {
+          for (const Case& s : {Case{ta, tb, 17, 33, 19}, Case{ta, tb, 0, 5, 5},
+                                Case{ta, tb, 5, 0, 5}, Case{ta, tb, 9, 18, 0}}) {
+            INFO("alpha " << alpha << " beta " << beta);
+            REQUIRE(run_and_check<T>(s, kernels::runnable_paths().back(), Strategy::chosen, alpha,
+                                     beta) == "");
+          }
+        }
+      }
+    }
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm: beta 0 never reads C, so NaN in C does not reach the result", "", float,
+                   double) {
+  using T = TestType;
+  const T nan = std::numeric_limits<T>::quiet_NaN();
+  for (SimdPath path : kernels::runnable_paths()) {
+    for (Strategy strategy : strategies) {
+      Operands<T> operands({Transpose::no, Transpose::no, 20, 37, 21});
+      const Operands<T> before = operands;
+      for (size_t i = 0; i < 20; ++i) {
+        for (size_t j = 0; j < 37; ++j) operands.c[i * operands.c_shape.stride() + j] = nan;
+      }
+      driver::run(operands.problem(T(1), T(0)), path, strategy);
+      REQUIRE(check_against_reference(before, operands.c, T(1), T(0)) == "");
+    }
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm: alpha 0 or k 0 gives beta C without reading A or B", "", float, double) {
+  using T = TestType;
+  const T nan = std::numeric_limits<T>::quiet_NaN();
+  for (const auto& [alpha, k, beta] : {std::tuple{T(0), size_t{9}, T(0.5)},
+                                       std::tuple{T(1), size_t{0}, T(-1)},
+                                       std::tuple{T(0), size_t{9}, T(0)}}) {
+    const std::vector<T> a = filled<T>(16 * 9, nan);
+    const std::vector<T> b = filled<T>(9 * 16, nan);
+    std::vector<T> c = filled<T>(16 * 16, T(2));
+    multiply<T>(Transpose::no, Transpose::no, 16, 16, k, alpha, a, 9, b, 16, beta, c, 16);
+    for (T x : c) REQUIRE(x == T(2) * beta);
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm: infinity and NaN in A and B propagate as IEEE arithmetic says", "",
+                   float, double) {
+  using T = TestType;
+  const T infinity = std::numeric_limits<T>::infinity();
+  for (SimdPath path : kernels::runnable_paths()) {
+    for (Strategy strategy : strategies) {
+      const size_t m = 12, n = 40, k = 20;
+      std::vector<T> a = filled<T>(m * k, T(1));
+      std::vector<T> b = filled<T>(k * n, T(1));
+      std::vector<T> c = filled<T>(m * n, T(0));
+      a[0 * k + 3] = infinity;                            // row 0: +inf · 1
+      a[1 * k + 3] = std::numeric_limits<T>::quiet_NaN();  // row 1: NaN
+      a[2 * k + 3] = infinity;                            // row 2: +inf − inf in column 5
+      a[2 * k + 4] = -infinity;
+      b[3 * n + 5] = T(1);
+      const driver::Problem<T> problem{Transpose::no, Transpose::no, m, n, k, T(1), a, k, b, n,
+                                       T(0), c, n};
+      driver::run(problem, path, strategy);
+      for (size_t j = 0; j < n; ++j) {
+        REQUIRE(c[0 * n + j] == infinity);
+        REQUIRE(std::isnan(c[1 * n + j]));
+        REQUIRE(std::isnan(c[2 * n + j]));
+        REQUIRE(c[3 * n + j] == T(k));
+      }
+    }
+  }
+}
+
+TEST_CASE("gemm: bad input panics before writing, naming the shape") {
+  struct Refusal {
+    Transpose ta, tb;
+    size_t m, n, k;
+    size_t a_stride, b_stride, c_stride;
+    size_t a_size, b_size, c_size;
+    float alpha;
+    std::string message;
+  };
+  constexpr size_t huge = std::numeric_limits<size_t>::max() / 2;
+  const std::vector<Refusal> refusals{
+      {Transpose::no, Transpose::no, 4, 5, 6, 5, 5, 5, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: a_row_stride 5 is less than its 6 columns"},
+      {Transpose::yes, Transpose::no, 4, 5, 6, 3, 5, 5, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: a_row_stride 3 is less than its 4 columns"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 6, 4, 5, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: b_row_stride 4 is less than its 5 columns"},
+      {Transpose::no, Transpose::yes, 4, 5, 6, 6, 5, 5, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: b_row_stride 5 is less than its 6 columns"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 6, 5, 4, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: c_row_stride 4 is less than its 5 columns"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 6, 5, 5, 23, 30, 20, 1,
+       "gemm 4 x 5 x 6: a holds 23 elements, fewer than the 24 its 4 x 6 elements with row "
+       "stride 6 need"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 7, 5, 5, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: a holds 24 elements, fewer than the 27 its 4 x 6 elements with row "
+       "stride 7 need"},
+      {Transpose::no, Transpose::yes, 4, 5, 6, 6, 6, 5, 24, 29, 20, 1,
+       "gemm 4 x 5 x 6: b holds 29 elements, fewer than the 30 its 5 x 6 elements with row "
+       "stride 6 need"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 6, 5, 5, 24, 30, 19, 0,
+       "gemm 4 x 5 x 6: c holds 19 elements, fewer than the 20 its 4 x 5 elements with row "
+       "stride 5 need"},
+      {Transpose::no, Transpose::no, 3, 5, 6, huge, 5, 5, 24, 30, 20, 1,
+       "gemm 3 x 5 x 6: a: 3 rows of stride " + std::to_string(huge) +
+           " span more memory than exists"},
+      {Transpose::no, Transpose::no, 4, 5, 6, 6, 5, huge / 2, 24, 30, 20, 1,
+       "gemm 4 x 5 x 6: c: 4 rows of stride " + std::to_string(huge / 2) +
+           " span more memory than exists"},
+  };
+  for (const Refusal& r : refusals) {
+    INFO(r.message);
+    const std::vector<float> a(r.a_size, 1.0f), b(r.b_size, 1.0f);
+    std::vector<float> c(r.c_size, 7.0f);
+    const auto report = panic_of([&] {
+      multiply<float>(r.ta, r.tb, r.m, r.n, r.k, r.alpha, a, r.a_stride, b, r.b_stride, 1.0f, c,
+                      r.c_stride);
+    });
+    REQUIRE(report.has_value());
+    REQUIRE(report->message == r.message);
+    REQUIRE(c == std::vector<float>(r.c_size, 7.0f));
+  }
+}
+
+TEST_CASE("gemm: operands that are not read need no memory, and m or n of 0 touches nothing") {
+  std::vector<float> c(6, 3.0f);
+  // alpha 0: A and B may be empty.
+  multiply<float>(Transpose::no, Transpose::no, 2, 3, 4, 0.0f, {}, 4, {}, 3, 2.0f, c, 3);
+  REQUIRE(c == std::vector<float>(6, 6.0f));
+  // n 0: nothing at all is needed.
+  multiply<float>(Transpose::no, Transpose::no, 2, 0, 4, 1.0f, {}, 4, {}, 0, 0.0f, {}, 0);
+  REQUIRE(c == std::vector<float>(6, 6.0f));
+}
+
+TEST_CASE("gemm: C overlapping what the call reads of A or B is refused, untouched") {
+  std::vector<float> memory(400, 1.0f);
+  const std::span<const float> all(memory);
+  // C's rows sit in the gaps between A's rows: nothing shared, accepted.
+  multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(0, 100), 8, all.subspan(200),
+                  4, 0.0f, std::span(memory).subspan(4, 100), 8);
+  for (size_t row = 0; row < 4; ++row) REQUIRE(memory[4 + row * 8] == 4.0f);
+  struct Overlap {
+    size_t a_start, c_start, c_stride;
+    std::string message;
+  };
+  for (const Overlap& o : {Overlap{0, 3, 8, "c overlaps a"}, Overlap{0, 27, 8, "c overlaps a"},
+                           Overlap{0, 200, 4, "c overlaps b"}, Overlap{0, 212, 8, "c overlaps b"},
+                           Overlap{100, 86, 6, "c overlaps a"}}) {
+    std::fill(memory.begin(), memory.end(), 1.0f);
+    const auto report = panic_of([&] {
+      multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(o.a_start, 28), 8,
+                      all.subspan(200, 16), 4, 0.0f, std::span(memory).subspan(o.c_start, 28),
+                      o.c_stride);
+    });
+    REQUIRE(report.has_value());
+    REQUIRE(report->message == "gemm 4 x 4 x 4: " + o.message);
+    REQUIRE(memory == std::vector<float>(400, 1.0f));
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm: op(A) packs into the KivB8x16 buffer the mapping describes", "", float,
+                   double) {
+  using zum_runtime::blocked_data::block_coordinates;
+  using zum_runtime::blocked_data::BlockLayout;
+  using T = TestType;
+  for (Transpose transpose : both) {
+    for (const auto& [rows, depth] : {std::pair<size_t, size_t>{8, 16}, {13, 35}, {1, 1}, {40, 64}}) {
+      const Operands<T> operands({transpose, Transpose::no, rows, 1, depth});
+      const Stored a = operands.a_shape;
+      const kernels::StridedMatrix<T> op_a =
+          transpose == Transpose::no ? kernels::StridedMatrix<T>{operands.a.data(), a.stride(), 1}
+                                     : kernels::StridedMatrix<T>{operands.a.data(), 1, a.stride()};
+      const size_t padded_rows = kernels::round_up(rows, 8);
+      const size_t padded_depth = kernels::round_up(depth, 16);
+      std::vector<T> buffer(padded_rows * padded_depth, T(99));
+      kernels::pack_channels(op_a, rows, depth, buffer.data());
+      for (size_t position = 0; position < buffer.size(); ++position) {
+        const auto [row, column] =
+            block_coordinates(BlockLayout::KivB8x16, static_cast<std::uint16_t>(padded_rows),
+                              static_cast<std::uint16_t>(padded_depth),
+                              static_cast<std::uint16_t>(position));
+        const T expected = row < rows && column < depth ? operands.op_a(row, column) : T(0);
+        REQUIRE(buffer[position] == expected);
+      }
+    }
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping describes", "", float,
+                   double) {
+  using zum_runtime::blocked_data::block_coordinates;
+  using zum_runtime::blocked_data::BlockLayout;
+  using T = TestType;
+  for (Transpose transpose : both) {
+    for (const auto& [layout, nr] : {std::pair{BlockLayout::KivA8, size_t{8}},
+                                     std::pair{BlockLayout::KivA16, size_t{16}},
+                                     std::pair{BlockLayout::KivA32, size_t{32}}}) {
+      for (const auto& [depth, columns] :
+           {std::pair<size_t, size_t>{16, 32}, {21, 37}, {1, 1}, {48, 8}}) {
+        const Operands<T> operands({Transpose::no, transpose, 1, columns, depth});
+        const Stored b = operands.b_shape;
+        const kernels::StridedMatrix<T> op_b =
+            transpose == Transpose::no
+                ? kernels::StridedMatrix<T>{operands.b.data(), b.stride(), 1}
+                : kernels::StridedMatrix<T>{operands.b.data(), 1, b.stride()};
+        const size_t padded_depth = kernels::round_up(depth, 16);
+        std::vector<T> buffer(padded_depth * kernels::round_up(columns, nr), T(99));
+        kernels::pack_rows(op_b, depth, columns, nr, buffer.data());
+        for (size_t position = 0; position < buffer.size(); ++position) {
+          const auto [row, column] =
+              block_coordinates(layout, static_cast<std::uint16_t>(padded_depth),
+                                static_cast<std::uint16_t>(columns),
+                                static_cast<std::uint16_t>(position));
+          const T expected = row < depth && column < columns ? operands.op_b(row, column) : T(0);
+          REQUIRE(buffer[position] == expected);
+        }
+      }
+    }
+  }
+}
