@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <utility>
 #include <vector>
 
 #include "pair_interleave.hpp"
@@ -13,6 +14,9 @@ namespace {
 
 using blocked_data::kernels::Vector;
 using blocked_data::pair_interleave::column_of_stored;
+
+// Lambdas the kernels call are inlined too, so they compile for the path that calls them.
+#define ZUM_INLINE_LAMBDA __attribute__((always_inline))
 
 template <typename V>
 ZUM_KERNEL V load(const void* from) {
@@ -26,11 +30,15 @@ ZUM_KERNEL void store(void* to, V value) {
   std::memcpy(to, &value, sizeof value);
 }
 
+template <typename V, typename T, size_t... lane>
+ZUM_KERNEL V broadcast(T value, std::index_sequence<lane...>) {
+  return V{(static_cast<void>(lane), value)...};
+}
+
+// Every lane `value`: one broadcast instruction.
 template <typename V, typename T>
 ZUM_KERNEL V broadcast(T value) {
-  V vector;
-  for (size_t lane = 0; lane < sizeof(V) / sizeof(T); ++lane) vector[lane] = value;
-  return vector;
+  return broadcast<V>(value, std::make_index_sequence<sizeof(V) / sizeof(T)>{});
 }
 
 // op(A) as family B channels: in k group g, stored channel s holds column
@@ -46,14 +54,31 @@ struct ChannelPanel {
   }
 };
 
-// op(A) where it is stored, k in its own order.
-template <typename T>
-struct StoredChannels {
+// An untransposed op(A) where it is stored, k in its own order: each row of the pass through a
+// pointer of its own.
+template <typename T, size_t rows>
+struct StoredRowsOfA {
   static constexpr bool interleaved = false;
-  StridedMatrix<T> a;
+  const T* row_start[rows];
+
+  ZUM_KERNEL explicit StoredRowsOfA(const StridedMatrix<T>& a) {
+    for (size_t r = 0; r < rows; ++r) row_start[r] = &a.at(r, 0);
+  }
+  ZUM_KERNEL T at(size_t row, size_t group, size_t channel) const {
+    return row_start[row][group * 16 + channel];
+  }
+};
+
+// A transposed op(A) where it is stored: each column of op(A) is a stored row, so the pass's
+// rows lie side by side.
+template <typename T>
+struct StoredColumnsOfA {
+  static constexpr bool interleaved = false;
+  const T* data;
+  size_t column_stride;
 
   ZUM_KERNEL T at(size_t row, size_t group, size_t channel) const {
-    return a.at(row, group * 16 + channel);
+    return data[(group * 16 + channel) * column_stride + row];
   }
 };
 
@@ -90,9 +115,12 @@ ZUM_KERNEL void step(Vector<T, lanes> (&acc)[rows][vectors], const A& a, size_t 
                      size_t channel, const T* b_row) {
   using V = Vector<T, lanes>;
   V b[vectors];
+#pragma GCC unroll 4
   for (size_t v = 0; v < vectors; ++v) b[v] = load<V>(b_row + v * lanes);
+#pragma GCC unroll 16
   for (size_t r = 0; r < rows; ++r) {
     const V a_r = broadcast<V>(a.at(r, group, channel));
+#pragma GCC unroll 4
     for (size_t v = 0; v < vectors; ++v) acc[r][v] += a_r * b[v];
   }
 }
@@ -177,8 +205,20 @@ ZUM_KERNEL void for_each_row_chunk(size_t rows, Pass pass) {
 // The loops around the micro-kernel for each kind of operand, for one tile shape.
 template <typename T, size_t lanes, size_t mr, size_t nr, size_t pass_rows>
 struct Loops {
+  // A pass over op(A) where it is stored, untransposed or transposed.
+  template <size_t rows, typename B>
+  ZUM_KERNEL static void multiply_stored_tile(const StridedMatrix<T>& a, const B& b, size_t depth,
+                                              const Output<T>& out) {
+    if (a.column_step == 1) {
+      multiply_tile<T, lanes, rows, nr>(StoredRowsOfA<T, rows>(a), b, depth, out);
+    } else {
+      const StoredColumnsOfA<T> columns{a.data, a.column_step};
+      multiply_tile<T, lanes, rows, nr>(columns, b, depth, out);
+    }
+  }
+
   // Each 8-row channel panel stays in L1 while the B block's panels stream past it from L2.
-  static void packed(const T* a_block, const T* b_block, size_t depth, Output<T> out) {
+  ZUM_KERNEL static void packed(const T* a_block, const T* b_block, size_t depth, Output<T> out) {
     const size_t row_groups = (out.rows + mr - 1) / mr;
     const size_t group_stride = row_groups * mr * 16;
     for (size_t group = 0; group < row_groups; ++group) {
@@ -193,23 +233,21 @@ struct Loops {
   }
 
   // Each B panel stays in cache while op(A)'s rows stream past it.
-  static void stored_a(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,
+  ZUM_KERNEL static void stored_a(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,
                        Output<T> out) {
     for (size_t column = 0; column < out.columns; column += nr) {
       const RowPanel<T, nr> b{b_block + column * b_depth};
-      for_each_row_chunk<pass_rows>(out.rows, [&]<size_t rows>(size_t row) {
-        const StoredChannels<T> a_rows{a.offset(row, 0)};
-        multiply_tile<T, lanes, rows, nr>(a_rows, b, depth, out.offset(row, column));
+      for_each_row_chunk<pass_rows>(out.rows, [&]<size_t rows>(size_t row) ZUM_INLINE_LAMBDA {
+        multiply_stored_tile<rows>(a.offset(row, 0), b, depth, out.offset(row, column));
       });
     }
   }
 
-  static void stored(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> out) {
+  ZUM_KERNEL static void stored(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> out) {
     for (size_t column = 0; column < out.columns; column += nr) {
       const StoredRows<T> b_rows{b.data + column, b.row_step};
-      for_each_row_chunk<pass_rows>(out.rows, [&]<size_t rows>(size_t row) {
-        const StoredChannels<T> a_rows{a.offset(row, 0)};
-        multiply_tile<T, lanes, rows, nr>(a_rows, b_rows, depth, out.offset(row, column));
+      for_each_row_chunk<pass_rows>(out.rows, [&]<size_t rows>(size_t row) ZUM_INLINE_LAMBDA {
+        multiply_stored_tile<rows>(a.offset(row, 0), b_rows, depth, out.offset(row, column));
       });
     }
   }

@@ -1,0 +1,257 @@
+// GEMM speed: zum_runtime::gemm::multiply beside OpenBLAS and BLIS, each through its own cblas,
+// single-threaded, in the same run, and the core's FMA peak from a loop of independent FMAs.
+// The peers are loaded with dlopen when present; without them the project's figures show alone.
+// Ends with a table: GFLOPS of each, the ratio to the faster peer and to the FMA peak.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "gemm.hpp"
+#include "reporting.hpp"
+
+namespace {
+
+using zum_runtime::gemm::Transpose;
+using std::size_t;
+
+struct Shape {
+  size_t m, n, k;
+  Transpose transpose_a = Transpose::no;
+  Transpose transpose_b = Transpose::no;
+};
+
+template <typename T>
+std::string shape_name(const Shape& s) {
+  std::string name = std::string(sizeof(T) == 4 ? "f32 " : "f64 ") + std::to_string(s.m) + "x" +
+                     std::to_string(s.n) + "x" + std::to_string(s.k);
+  if (s.transpose_a == Transpose::yes) name += " A^T";
+  if (s.transpose_b == Transpose::yes) name += " B^T";
+  return name;
+}
+
+const std::vector<Shape> float_shapes{
+    {64, 64, 64},       {128, 128, 128},    {256, 256, 256},    {512, 512, 512},
+    {1024, 1024, 1024}, {2048, 2048, 2048}, {1, 1024, 1024},    {16, 1024, 1024},
+    {1024, 16, 1024},   {256, 4096, 256},
+    {1024, 1024, 1024, Transpose::yes, Transpose::no},
+    {1024, 1024, 1024, Transpose::no, Transpose::yes},
+};
+const std::vector<Shape> double_shapes{{256, 256, 256}, {1024, 1024, 1024}};
+
+// Operands in 64-byte-aligned memory, filled with values in [-1, 1].
+template <typename T>
+struct Operands {
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  using Memory = std::unique_ptr<T[], Free>;
+  Shape shape;
+  Memory a, b, c;
+
+  static Memory filled(size_t count, unsigned seed) {
+    Memory memory(static_cast<T*>(std::aligned_alloc(64, (count * sizeof(T) + 63) / 64 * 64)));
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<T> value(T(-1), T(1));
+    for (size_t i = 0; i < count; ++i) memory[i] = value(generator);
+    return memory;
+  }
+  explicit Operands(const Shape& s)
+      : shape(s), a(filled(s.m * s.k, 1)), b(filled(s.k * s.n, 2)), c(filled(s.m * s.n, 3)) {}
+
+  // Row strides of the stored matrices.
+  size_t lda() const { return shape.transpose_a == Transpose::no ? shape.k : shape.m; }
+  size_t ldb() const { return shape.transpose_b == Transpose::no ? shape.n : shape.k; }
+};
+
+void count_flops(benchmark::State& state, const Shape& s) {
+  state.counters["GFLOPS"] = benchmark::Counter(
+      2.0 * double(s.m) * double(s.n) * double(s.k) / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <typename T>
+void zum_multiply(benchmark::State& state, Shape s) {
+  Operands<T> x(s);
+  for (auto _ : state) {
+    zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1),
+                                   {x.a.get(), s.m * s.k}, x.lda(), {x.b.get(), s.k * s.n},
+                                   x.ldb(), T(0), {x.c.get(), s.m * s.n}, s.n);
+    benchmark::ClobberMemory();
+  }
+  count_flops(state, s);
+}
+
+// The peers' cblas entry points, as both libraries declare them (32-bit integers).
+constexpr int row_major = 101, no_transpose = 111, transpose = 112;
+template <typename T>
+using CblasGemm = void (*)(int, int, int, int, int, int, T, const T*, int, const T*, int, T, T*,
+                           int);
+
+struct Peer {
+  const char* name;
+  const char* library;
+  CblasGemm<float> sgemm = nullptr;
+  CblasGemm<double> dgemm = nullptr;
+};
+
+template <typename T>
+CblasGemm<T> gemm_of(const Peer& peer) {
+  if constexpr (sizeof(T) == 4) {
+    return peer.sgemm;
+  } else {
+    return peer.dgemm;
+  }
+}
+
+template <typename T>
+void peer_multiply(benchmark::State& state, Shape s, const Peer* peer) {
+  Operands<T> x(s);
+  const auto gemm = gemm_of<T>(*peer);
+  const auto blas_transpose = [](Transpose t) { return t == Transpose::no ? no_transpose : transpose; };
+  for (auto _ : state) {
+    gemm(row_major, blas_transpose(s.transpose_a), blas_transpose(s.transpose_b), int(s.m),
+         int(s.n), int(s.k), T(1), x.a.get(), int(x.lda()), x.b.get(), int(x.ldb()), T(0),
+         x.c.get(), int(s.n));
+    benchmark::ClobberMemory();
+  }
+  count_flops(state, s);
+}
+
+// Each peer in its own namespace of symbols: both export the same cblas names.
+std::vector<Peer> load_peers() {
+  std::vector<Peer> peers;
+  for (Peer peer : {Peer{"openblas", "libopenblas.so.0"}, Peer{"blis", "libblis.so.4"}}) {
+    void* handle = dlopen(peer.library, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      std::fprintf(stderr, "%s not loaded (%s): its figures are left out\n", peer.name, dlerror());
+      continue;
+    }
+    peer.sgemm = reinterpret_cast<CblasGemm<float>>(dlsym(handle, "cblas_sgemm"));
+    peer.dgemm = reinterpret_cast<CblasGemm<double>>(dlsym(handle, "cblas_dgemm"));
+    if (peer.sgemm != nullptr && peer.dgemm != nullptr) peers.push_back(peer);
+  }
+  return peers;
+}
+
+// Sixteen independent FMAs on the widest vectors, repeated: the core's peak float rate.
+constexpr int peak_rounds = 1000;
+constexpr int peak_chains = 16;
+
+[[gnu::target("avx512f")]] void fma_peak_avx512(benchmark::State& state) {
+  __m512 acc[peak_chains];
+  for (int i = 0; i < peak_chains; ++i) acc[i] = _mm512_set1_ps(float(i));
+  const __m512 x = _mm512_set1_ps(0.999f), y = _mm512_set1_ps(0.001f);
+  for (auto _ : state) {
+    for (int round = 0; round < peak_rounds; ++round) {
+      for (int i = 0; i < peak_chains; ++i) acc[i] = _mm512_fmadd_ps(acc[i], x, y);
+    }
+  }
+  for (auto& a : acc) benchmark::DoNotOptimize(a);
+  state.counters["GFLOPS"] = benchmark::Counter(peak_rounds * peak_chains * 32 / 1e9,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+[[gnu::target("avx2,fma")]] void fma_peak_avx2(benchmark::State& state) {
+  __m256 acc[peak_chains];
+  for (int i = 0; i < peak_chains; ++i) acc[i] = _mm256_set1_ps(float(i));
+  const __m256 x = _mm256_set1_ps(0.999f), y = _mm256_set1_ps(0.001f);
+  for (auto _ : state) {
+    for (int round = 0; round < peak_rounds; ++round) {
+      for (int i = 0; i < peak_chains; ++i) acc[i] = _mm256_fmadd_ps(acc[i], x, y);
+    }
+  }
+  for (auto& a : acc) benchmark::DoNotOptimize(a);
+  state.counters["GFLOPS"] = benchmark::Counter(peak_rounds * peak_chains * 16 / 1e9,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+const std::vector<std::string> implementations{"zum", "openblas", "blis"};
+
+// The console report, then one line per shape: GFLOPS of each implementation, zum ÷ the
+// faster peer, and zum ÷ the FMA peak.
+class GflopsReporter : public benchmark::ConsoleReporter {
+ public:
+  explicit GflopsReporter(std::vector<std::string> shapes)
+      : ConsoleReporter(zum_bench::console_options()), shapes_(std::move(shapes)) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const auto gflops = run.counters.find("GFLOPS");
+      if (!zum_bench::stands_for_benchmark(run) || gflops == run.counters.end()) continue;
+      gflops_[run.run_name.function_name] = gflops->second.value;
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double peak = find("fma peak");
+    std::printf("\nFMA peak: %.1f GFLOPS\n%-22s %9s %9s %9s %12s %10s\n", peak, "shape", "zum",
+                "openblas", "blis", "zum / peer", "zum / peak");
+    for (const std::string& shape : shapes_) {
+      const double zum = find(shape + "/zum");
+      const double openblas = find(shape + "/openblas");
+      const double blis = find(shape + "/blis");
+      const double best_peer = std::max(openblas, blis);
+      std::printf("%-22s %9.1f %9.1f %9.1f %12.2f %10.2f\n", shape.c_str(), zum, openblas, blis,
+                  best_peer > 0 ? zum / best_peer : 0.0, peak > 0 ? zum / peak : 0.0);
+    }
+  }
+
+ private:
+  double find(const std::string& name) const {
+    const auto found = gflops_.find(name);
+    return found == gflops_.end() ? 0 : found->second;
+  }
+
+  std::vector<std::string> shapes_;
+  std::map<std::string, double> gflops_;
+};
+
+template <typename T>
+void register_shapes(const std::vector<Shape>& shapes, const std::vector<Peer>& peers,
+                     std::vector<std::string>& names) {
+  for (const Shape& shape : shapes) {
+    const std::string name = shape_name<T>(shape);
+    names.push_back(name);
+    benchmark::RegisterBenchmark((name + "/zum").c_str(), zum_multiply<T>, shape);
+    for (const Peer& peer : peers) {
+      benchmark::RegisterBenchmark((name + "/" + peer.name).c_str(), peer_multiply<T>, shape,
+                                   &peer);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The peers run on one thread, as the project does.
+  for (const char* variable : {"OPENBLAS_NUM_THREADS", "BLIS_NUM_THREADS", "OMP_NUM_THREADS"}) {
+    setenv(variable, "1", 1);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  static const std::vector<Peer> peers = load_peers();
+  std::vector<std::string> names;
+  register_shapes<float>(float_shapes, peers, names);
+  register_shapes<double>(double_shapes, peers, names);
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) {
+    benchmark::RegisterBenchmark("fma peak", fma_peak_avx512);
+  } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    benchmark::RegisterBenchmark("fma peak", fma_peak_avx2);
+  }
+  GflopsReporter reporter(names);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
