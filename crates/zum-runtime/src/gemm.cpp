@@ -32,6 +32,7 @@ template <>
 constexpr Blocking blocking<double>{256, 128, 256};
 
 // Shape switches, in elements.
+constexpr size_t swept_rows_limit = 2;    // op(A) rows up to which B streams through once
 constexpr size_t stored_rows_limit = 16;  // op(A) rows up to which B is read where stored
 
 template <typename T>
@@ -308,8 +309,17 @@ void run_stored(const Problem<T>& p, const PathKernels<T>& kernels) {
   });
 }
 
+// A row or two of op(A): B streams through once, row by row.
+template <typename T>
+void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
+  const Output<T> out = output(p);
+  scale(out);
+  kernels.sweep(op_a(p), op_b(p), p.k, out);
+}
+
 template <typename T>
 Strategy chosen_strategy(const Problem<T>& p, const PathKernels<T>& kernels) {
+  if (p.transpose_b == Transpose::no && p.m <= swept_rows_limit) return Strategy::sweep;
   if (p.transpose_b == Transpose::no && p.m <= stored_rows_limit) return Strategy::stored;
   if (p.n <= kernels.narrow.nr) return Strategy::narrow;
   return Strategy::blocked;
@@ -345,6 +355,9 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
   switch (strategy) {
     case Strategy::stored:
       if (p.transpose_b == Transpose::no) return run_stored(p, kernels);
+      return run_blocked(p, kernels);
+    case Strategy::sweep:
+      if (p.transpose_b == Transpose::no) return run_sweep(p, kernels);
       return run_blocked(p, kernels);
     case Strategy::narrow:
       return run_narrow(p, kernels);

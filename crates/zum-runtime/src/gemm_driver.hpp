@@ -37,6 +37,7 @@ enum class Strategy : std::uint8_t {
   blocked,  // both packed, block by block
   narrow,   // op(A) where stored, op(B) packed into narrow panels
   stored,   // both where stored (op(B) untransposed only)
+  sweep,    // both where stored, op(B) streamed once row by row (untransposed only)
 };
 
 // Panics, naming the call, unless the problem is one multiply accepts.

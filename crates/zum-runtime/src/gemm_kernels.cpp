@@ -253,6 +253,64 @@ struct Loops {
   }
 };
 
+// Rows of op(A) against an untransposed op(B) swept a few of its rows at a time, each row of C
+// accumulating in place, so B streams through once in its stored order: for one or two rows
+// of A there is nothing to reuse, and the stream is the whole cost. C holds beta · C already.
+template <typename T, size_t lanes>
+struct Sweep {
+  using V = Vector<T, lanes>;
+  static constexpr size_t step = 4;  // rows of B a pass
+
+  ZUM_KERNEL static void run(const StridedMatrix<T>& a, const StridedMatrix<T>& b, size_t depth,
+                             const Output<T>& out) {
+    size_t row = 0;
+    for (; row + 2 <= out.rows; row += 2) rows<2>(a.offset(row, 0), b, depth, out.offset(row, 0));
+    if (row < out.rows) rows<1>(a.offset(row, 0), b, depth, out.offset(row, 0));
+  }
+
+  template <size_t count>
+  ZUM_KERNEL static void rows(const StridedMatrix<T>& a, const StridedMatrix<T>& b, size_t depth,
+                              const Output<T>& out) {
+    size_t p = 0;
+    for (; p + step <= depth; p += step) pass<count, step>(a, b, p, out);
+    for (; p < depth; ++p) pass<count, 1>(a, b, p, out);
+  }
+
+  // c(i, j) += Σ_q alpha · a(i, p + q) · b(p + q, j), one q after another.
+  template <size_t count, size_t steps>
+  ZUM_KERNEL static void pass(const StridedMatrix<T>& a, const StridedMatrix<T>& b, size_t p,
+                              const Output<T>& out) {
+    T scaled[count][steps];
+    V scaled_vector[count][steps];
+    const T* b_rows[steps];
+    for (size_t q = 0; q < steps; ++q) {
+      b_rows[q] = &b.at(p + q, 0);
+      for (size_t i = 0; i < count; ++i) {
+        scaled[i][q] = out.alpha * a.at(i, p + q);
+        scaled_vector[i][q] = broadcast<V>(scaled[i][q]);
+      }
+    }
+    size_t j = 0;
+#pragma GCC unroll 2
+    for (; j + lanes <= out.columns; j += lanes) {
+      V b_vector[steps];
+      for (size_t q = 0; q < steps; ++q) b_vector[q] = load<V>(b_rows[q] + j);
+      for (size_t i = 0; i < count; ++i) {
+        T* c = out.c + i * out.row_stride + j;
+        V sum = load<V>(c);
+        for (size_t q = 0; q < steps; ++q) sum += scaled_vector[i][q] * b_vector[q];
+        store(c, sum);
+      }
+    }
+    for (; j < out.columns; ++j) {
+      for (size_t i = 0; i < count; ++i) {
+        T& c = out.c[i * out.row_stride + j];
+        for (size_t q = 0; q < steps; ++q) c += scaled[i][q] * b_rows[q][j];
+      }
+    }
+  }
+};
+
 // A path's kernels: its tiles, compiled for its instruction set.
 #define ZUM_GEMM_PATH(Name, target_attribute)                                                \
   template <typename T, size_t lanes, Tile wide_tile, Tile narrow_tile>                     \
@@ -274,8 +332,13 @@ struct Loops {
                                         Output<T> o) {                                       \
       Wide::stored(a, b, depth, o);                                                          \
     }                                                                                        \
-    static constexpr PathKernels<T> kernels{wide_tile, narrow_tile, &packed, &stored_a_wide, \
-                                            &stored_a_narrow, &stored};                      \
+    target_attribute static void sweep(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth,  \
+                                       Output<T> o) {                                        \
+      Sweep<T, lanes>::run(a, b, depth, o);                                                  \
+    }                                                                                        \
+    static constexpr PathKernels<T> kernels{wide_tile,        narrow_tile, &packed,          \
+                                            &stored_a_wide,   &stored_a_narrow, &stored,     \
+                                            &sweep};                                         \
   };
 
 ZUM_GEMM_PATH(Portable, )

@@ -75,6 +75,9 @@ struct PathKernels {
                           Output<T> output);
   // Both read where stored; op(B) untransposed, output.columns a multiple of wide.nr.
   void (*stored)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
+  // Both read where stored, op(B) untransposed and streamed through once in stored order,
+  // accumulating into C, which must already hold beta · C.
+  void (*sweep)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
 };
 
 // The paths this processor runs the GEMM on, portable first and the fastest last.
