@@ -221,10 +221,14 @@ void pack_a(const Problem<T>& p, size_t row, size_t depth_start, size_t rows, si
 // op(B)'s depth × columns block into a family A buffer of nr-column panels, its depth padded
 // to 16 with zero rows. An untransposed B of whole groups is exactly what pack writes.
 template <typename T>
-void pack_b(const Problem<T>& p, size_t depth_start, size_t column, size_t depth, size_t columns,
-            const kernels::Tile& tile, T* buffer) {
+void pack_b(const Problem<T>& p, const PathKernels<T>& kernels, size_t depth_start, size_t column,
+            size_t depth, size_t columns, const kernels::Tile& tile, T* buffer) {
   const StridedMatrix<T> from = op_b(p).offset(depth_start, column);
-  if (p.transpose_b == Transpose::yes || depth % 16 != 0) {
+  if (p.transpose_b == Transpose::yes) {
+    kernels.pack_transposed_rows(from, depth, columns, tile.nr, buffer);
+    return;
+  }
+  if (depth % 16 != 0) {
     kernels::pack_rows(from, depth, columns, tile.nr, buffer);
     return;
   }
@@ -261,7 +265,7 @@ void run_blocked(const Problem<T>& p, const PathKernels<T>& kernels) {
     }
     for (size_t column = 0; column < p.n; column += sizes.nc) {
       const size_t columns = std::min(sizes.nc, p.n - column);
-      pack_b(p, depth_start, column, depth, columns, kernels.wide, b_block);
+      pack_b(p, kernels, depth_start, column, depth, columns, kernels.wide, b_block);
       for (size_t row = 0; row < p.m; row += sizes.mc) {
         const size_t rows = std::min(sizes.mc, p.m - row);
         kernels.packed(a_slab + row * padded_depth, b_block, padded_depth,
@@ -280,7 +284,7 @@ void run_narrow(const Problem<T>& p, const PathKernels<T>& kernels) {
     const StridedMatrix<T> a = op_a(p).offset(0, depth_start);
     for (size_t column = 0; column < p.n; column += sizes.nc) {
       const size_t columns = std::min(sizes.nc, p.n - column);
-      pack_b(p, depth_start, column, depth, columns, kernels.narrow, b_block);
+      pack_b(p, kernels, depth_start, column, depth, columns, kernels.narrow, b_block);
       kernels.stored_a_narrow(a, b_block, depth, round_up(depth, 16),
                               out.offset(0, column).shape(p.m, columns));
     }

@@ -112,11 +112,15 @@ void pack_channels(StridedMatrix<T> a, size_t rows, size_t depth, T* buffer) {
   const size_t row_groups = (rows + mr - 1) / mr;
   for (size_t group = 0; group < round_up(depth, 16) / 16; ++group) {
     for (size_t row_group = 0; row_group < row_groups; ++row_group) {
-      for (size_t channel = 0; channel < 16; ++channel) {
+      for (size_t channel = 0; channel < 16; ++channel, buffer += mr) {
         const size_t column = group * 16 + column_of_stored[channel];
+        const size_t first_row = row_group * mr;
+        if (column < depth && first_row + mr <= rows) {
+          for (size_t r = 0; r < mr; ++r) buffer[r] = a.at(first_row + r, column);
+          continue;
+        }
         for (size_t r = 0; r < mr; ++r) {
-          const size_t row = row_group * mr + r;
-          *buffer++ = row < rows && column < depth ? a.at(row, column) : T{0};
+          buffer[r] = first_row + r < rows && column < depth ? a.at(first_row + r, column) : T{0};
         }
       }
     }

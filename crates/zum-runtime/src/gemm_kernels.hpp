@@ -78,6 +78,9 @@ struct PathKernels {
   // Both read where stored, op(B) untransposed and streamed through once in stored order,
   // accumulating into C, which must already hold beta · C.
   void (*sweep)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
+  // pack_rows for a transposed op(B) (row_step 1), turning blocks over in registers.
+  void (*pack_transposed_rows)(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr,
+                               T* buffer);
 };
 
 // The paths this processor runs the GEMM on, portable first and the fastest last.

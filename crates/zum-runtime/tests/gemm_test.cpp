@@ -350,7 +350,8 @@ TEMPLATE_TEST_CASE("gemm: op(A) packs into the KivB8x16 buffer the mapping descr
   using zum_runtime::blocked_data::BlockLayout;
   using T = TestType;
   for (Transpose transpose : both) {
-    for (const auto& [rows, depth] : {std::pair<size_t, size_t>{8, 16}, {13, 35}, {1, 1}, {40, 64}}) {
+    for (const auto& [rows, depth] :
+         {std::pair<size_t, size_t>{8, 16}, {13, 35}, {1, 1}, {40, 64}, {16, 7}}) {
       const Operands<T> operands({transpose, Transpose::no, rows, 1, depth});
       const Stored a = operands.a_shape;
       const kernels::StridedMatrix<T> op_a =
@@ -382,7 +383,7 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
                                      std::pair{BlockLayout::KivA16, size_t{16}},
                                      std::pair{BlockLayout::KivA32, size_t{32}}}) {
       for (const auto& [depth, columns] :
-           {std::pair<size_t, size_t>{16, 32}, {21, 37}, {1, 1}, {48, 8}}) {
+           {std::pair<size_t, size_t>{16, 32}, {21, 37}, {1, 1}, {48, 8}, {64, 64}, {35, 70}}) {
         const Operands<T> operands({Transpose::no, transpose, 1, columns, depth});
         const Stored b = operands.b_shape;
         const kernels::StridedMatrix<T> op_b =
@@ -390,15 +391,28 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
                 ? kernels::StridedMatrix<T>{operands.b.data(), b.stride(), 1}
                 : kernels::StridedMatrix<T>{operands.b.data(), 1, b.stride()};
         const size_t padded_depth = kernels::round_up(depth, 16);
-        std::vector<T> buffer(padded_depth * kernels::round_up(columns, nr), T(99));
+        const auto check = [&](const std::vector<T>& buffer) {
+          for (size_t position = 0; position < buffer.size(); ++position) {
+            const auto [row, column] =
+                block_coordinates(layout, static_cast<std::uint16_t>(padded_depth),
+                                  static_cast<std::uint16_t>(columns),
+                                  static_cast<std::uint16_t>(position));
+            const T expected =
+                row < depth && column < columns ? operands.op_b(row, column) : T(0);
+            REQUIRE(buffer[position] == expected);
+          }
+        };
+        const size_t elements = padded_depth * kernels::round_up(columns, nr);
+        std::vector<T> buffer(elements, T(99));
         kernels::pack_rows(op_b, depth, columns, nr, buffer.data());
-        for (size_t position = 0; position < buffer.size(); ++position) {
-          const auto [row, column] =
-              block_coordinates(layout, static_cast<std::uint16_t>(padded_depth),
-                                static_cast<std::uint16_t>(columns),
-                                static_cast<std::uint16_t>(position));
-          const T expected = row < depth && column < columns ? operands.op_b(row, column) : T(0);
-          REQUIRE(buffer[position] == expected);
+        check(buffer);
+        if (transpose == Transpose::no) continue;
+        // Each path turns whole blocks over in registers and copies the edges.
+        for (SimdPath path : kernels::runnable_paths()) {
+          std::vector<T> turned(elements, T(99));
+          kernels::path_kernels<T>(path).pack_transposed_rows(op_b, depth, columns, nr,
+                                                               turned.data());
+          check(turned);
         }
       }
     }
