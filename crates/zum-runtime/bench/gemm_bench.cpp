@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gemm.hpp"
+#include "gemm_driver.hpp"
 #include "reporting.hpp"
 
 namespace {
@@ -85,6 +86,34 @@ void zum_multiply(benchmark::State& state, Shape s) {
     zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1),
                                    {x.a.get(), s.m * s.k}, x.lda(), {x.b.get(), s.k * s.n},
                                    x.ldb(), T(0), {x.c.get(), s.m * s.n}, s.n);
+    benchmark::ClobberMemory();
+  }
+  count_flops(state, s);
+}
+
+// The shapes around each switch between ways of running, each run every way that applies.
+using zum_runtime::gemm::driver::Strategy;
+const std::vector<std::pair<Strategy, const char*>> strategies{
+    {Strategy::sweep, "sweep"},
+    {Strategy::stored, "stored"},
+    {Strategy::stored_a, "stored_a"},
+    {Strategy::blocked, "blocked"},
+};
+const std::vector<Shape> switch_shapes{
+    {1, 1024, 1024},   {2, 1024, 1024},   {4, 1024, 1024},   {6, 1024, 1024},
+    {8, 1024, 1024},   {16, 1024, 1024},  {24, 1024, 1024},  {32, 1024, 1024},
+    {1024, 8, 1024},   {1024, 16, 1024},  {1024, 24, 1024},  {1024, 64, 1024},
+    {1024, 96, 1024},  {64, 64, 64},      {96, 96, 96},      {128, 128, 128},
+};
+
+void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {
+  Operands<float> x(s);
+  const zum_runtime::gemm::driver::Problem<float> problem{
+      s.transpose_a, s.transpose_b, s.m, s.n, s.k, 1.0f, {x.a.get(), s.m * s.k}, x.lda(),
+      {x.b.get(), s.k * s.n}, x.ldb(), 0.0f, {x.c.get(), s.m * s.n}, s.n};
+  const auto path = zum_runtime::gemm::kernels::runnable_paths().back();
+  for (auto _ : state) {
+    zum_runtime::gemm::driver::run(problem, path, strategy);
     benchmark::ClobberMemory();
   }
   count_flops(state, s);
@@ -194,6 +223,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
+    print_strategies();
     const double peak = find("fma peak");
     std::printf("\nFMA peak: %.1f GFLOPS\n%-22s %9s %9s %9s %12s %10s\n", peak, "shape", "zum",
                 "openblas", "blis", "zum / peer", "zum / peak");
@@ -208,6 +238,20 @@ class GflopsReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  // GFLOPS of each way of running at the shapes around the switches; "chosen" is multiply's.
+  void print_strategies() const {
+    if (find(shape_name<float>(switch_shapes.front()) + "/blocked") == 0) return;
+    std::printf("\nways of running, GFLOPS\n%-22s", "shape");
+    for (const auto& [strategy, name] : strategies) std::printf(" %9s", name);
+    std::printf(" %9s\n", "chosen");
+    for (const Shape& shape : switch_shapes) {
+      const std::string name = shape_name<float>(shape);
+      std::printf("%-22s", name.c_str());
+      for (const auto& [strategy, way] : strategies) std::printf(" %9.1f", find(name + "/" + way));
+      std::printf(" %9.1f\n", find(name + "/chosen"));
+    }
+  }
+
   double find(const std::string& name) const {
     const auto found = gflops_.find(name);
     return found == gflops_.end() ? 0 : found->second;
@@ -249,6 +293,13 @@ int main(int argc, char* argv[]) {
     benchmark::RegisterBenchmark("fma peak", fma_peak_avx512);
   } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
     benchmark::RegisterBenchmark("fma peak", fma_peak_avx2);
+  }
+  for (const Shape& shape : switch_shapes) {
+    const std::string name = shape_name<float>(shape);
+    for (const auto& [strategy, way] : strategies) {
+      benchmark::RegisterBenchmark((name + "/" + way).c_str(), zum_strategy, shape, strategy);
+    }
+    benchmark::RegisterBenchmark((name + "/chosen").c_str(), zum_strategy, shape, Strategy::chosen);
   }
   GflopsReporter reporter(names);
   benchmark::RunSpecifiedBenchmarks(&reporter);

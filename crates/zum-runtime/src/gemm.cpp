@@ -32,8 +32,13 @@ template <>
 constexpr Blocking blocking<double>{256, 128, 256};
 
 // Shape switches, in elements.
-constexpr size_t swept_rows_limit = 2;    // op(A) rows up to which B streams through once
-constexpr size_t stored_rows_limit = 16;  // op(A) rows up to which B is read where stored
+// Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B streams through once;
+// up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats
+// packing it); up to stored_a_columns_limit columns of op(B), only op(B) is packed (op(A) read
+// where stored beats packing an A that few columns reuse).
+constexpr size_t swept_rows_limit = 4;
+constexpr size_t stored_rows_limit = 8;
+constexpr size_t stored_a_columns_limit = 64;
 
 template <typename T>
 constexpr bool fits_mapping(Blocking sizes) {
@@ -275,18 +280,21 @@ void run_blocked(const Problem<T>& p, const PathKernels<T>& kernels) {
   });
 }
 
-// op(A) where stored, against op(B) packed into narrow panels.
+// op(A) where stored, against op(B) packed: into the narrow tile's panels when all of n fits
+// one, the wide tile's otherwise.
 template <typename T>
-void run_narrow(const Problem<T>& p, const PathKernels<T>& kernels) {
+void run_stored_a(const Problem<T>& p, const PathKernels<T>& kernels) {
   const Blocking sizes = blocking<T>;
+  const bool narrow = p.n <= kernels.narrow.nr;
+  const auto multiply = narrow ? kernels.stored_a_narrow : kernels.stored_a_wide;
   T* b_block = workspace<T>(1, sizes.kc * sizes.nc);
   for_each_slab(p, sizes.kc, [&](size_t depth_start, size_t depth, const Output<T>& out) {
     const StridedMatrix<T> a = op_a(p).offset(0, depth_start);
     for (size_t column = 0; column < p.n; column += sizes.nc) {
       const size_t columns = std::min(sizes.nc, p.n - column);
-      pack_b(p, kernels, depth_start, column, depth, columns, kernels.narrow, b_block);
-      kernels.stored_a_narrow(a, b_block, depth, round_up(depth, 16),
-                              out.offset(0, column).shape(p.m, columns));
+      pack_b(p, kernels, depth_start, column, depth, columns,
+             narrow ? kernels.narrow : kernels.wide, b_block);
+      multiply(a, b_block, depth, round_up(depth, 16), out.offset(0, column).shape(p.m, columns));
     }
   });
 }
@@ -321,11 +329,13 @@ void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
   kernels.sweep(op_a(p), op_b(p), p.k, out);
 }
 
+// Measured switch points (zum-gemm-bench's table of ways of running, float, one core).
 template <typename T>
-Strategy chosen_strategy(const Problem<T>& p, const PathKernels<T>& kernels) {
-  if (p.transpose_b == Transpose::no && p.m <= swept_rows_limit) return Strategy::sweep;
-  if (p.transpose_b == Transpose::no && p.m <= stored_rows_limit) return Strategy::stored;
-  if (p.n <= kernels.narrow.nr) return Strategy::narrow;
+Strategy chosen_strategy(const Problem<T>& p) {
+  const bool b_untransposed = p.transpose_b == Transpose::no;
+  if (b_untransposed && p.m <= swept_rows_limit) return Strategy::sweep;
+  if (b_untransposed && p.m <= stored_rows_limit) return Strategy::stored;
+  if (p.n <= stored_a_columns_limit) return Strategy::stored_a;
   return Strategy::blocked;
 }
 
@@ -355,7 +365,7 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
     return;
   }
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
-  if (strategy == Strategy::chosen) strategy = chosen_strategy(p, kernels);
+  if (strategy == Strategy::chosen) strategy = chosen_strategy(p);
   switch (strategy) {
     case Strategy::stored:
       if (p.transpose_b == Transpose::no) return run_stored(p, kernels);
@@ -363,8 +373,8 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
     case Strategy::sweep:
       if (p.transpose_b == Transpose::no) return run_sweep(p, kernels);
       return run_blocked(p, kernels);
-    case Strategy::narrow:
-      return run_narrow(p, kernels);
+    case Strategy::stored_a:
+      return run_stored_a(p, kernels);
     case Strategy::blocked:
     case Strategy::chosen:
       return run_blocked(p, kernels);

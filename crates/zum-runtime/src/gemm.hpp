@@ -32,23 +32,29 @@
 // How it runs. Blocks of op(A) are packed into family B buffers (KivB8x16: panels of 8 rows ×
 // 16 columns of k, one load channel of 8 rows per step of k, k pair-interleaved inside each
 // group of 16), blocks of op(B) into family A buffers (k × NR panels, one row of NR elements per
-// step of k). Each block holds at most 65,536 elements. The micro-kernel loads B's panel rows as
-// vectors and broadcasts A's channel elements, so its accumulators run along n and store straight
-// into row-major C; it reads B's rows in A's interleaved channel order. Padding is zero, so
-// partial tiles need no special case.
+// step of k). Each block holds at most 65,536 elements: 256 × 256 (double: 128 rows of op(A) ×
+// 256 of k). The micro-kernel loads B's panel rows as vectors and broadcasts A's channel
+// elements, so its accumulators run along n and store straight into row-major C; it reads B's
+// rows in A's interleaved channel order. Padding is zero, so partial tiles need no special case.
 //
 // Tiles by kernel path (the library picks the widest path the processor runs):
-//   path      float: A layout × B layout, MR × NR     double
-//   avx512    KivB8x16 × KivA32, 8 × 32 (16 zmm)       KivB8x16 × KivA16, 8 × 16 (16 zmm)
-//   avx2      KivB8x16 × KivA16, 8 × 16 (4 rows a pass, 8 ymm)   KivB8x16 × KivA8, 8 × 8 (4 rows)
-//   portable  KivB8x16 × KivA8, 8 × 8 (4 rows a pass)  KivB8x16 × KivA8, 8 × 8 (2 rows a pass)
-// Eight rows of A keep 16 accumulators of two vectors each in AVX-512's 32 registers with room
-// for the B row and a broadcast; narrower paths cover the 8-row panel in passes so their
-// accumulators stay in their 16 registers.
+//   path      element  packed tile: layouts, MR × NR            narrow tile (few columns)
+//   avx512    float    KivB8x16 × KivA32, 8 × 32, 16 zmm         16 × 16 against KivA16
+//             double   KivB8x16 × KivA16, 8 × 16, 16 zmm         16 × 8 against KivA8
+//   avx2      float    KivB8x16 × KivA16, 8 × 16, 4 rows a pass  8 × 8 against KivA8
+//             double   KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
+//   portable  float    KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
+//             double   KivB8x16 × KivA8, 8 × 8, 2 rows a pass    8 × 8
+// Eight rows of two vectors keep 16 accumulators in AVX-512's 32 registers with room for the B
+// row and the broadcasts; narrower paths cover the 8-row panel in passes so that their
+// accumulators stay within 16 registers. Loading B's rows as vectors beat loading A's channels:
+// the accumulators then store straight into row-major C, with no transpose.
 //
-// Small shapes skip packing where it costs more than it saves: with few rows of op(A) the
-// kernel reads an untransposed B where it is stored, and with few columns of op(B) it reads op(A)
-// where it is stored (the README gives the switch points and the measurements behind them).
+// Packing pays where an operand is reused; for skinny shapes it costs more than it saves:
+//   m <= 4, B untransposed: B streams through once, row by row, into C (nothing is packed);
+//   m <= 8, B untransposed: both operands are read where they are stored;
+//   n <= 64: op(A) is read where stored, op(B) packed (into the narrow tile's panels when n fits one).
+// The README gives the measurements behind each switch.
 //
 // Bad input panics with zum_runtime::Panic before anything is written, naming the operation
 // and the shape ("gemm 64 x 32 x 16: ..."): a row stride smaller than its stored matrix's

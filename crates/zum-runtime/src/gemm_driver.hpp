@@ -35,7 +35,7 @@ struct Problem {
 enum class Strategy : std::uint8_t {
   chosen,   // by shape, as multiply does
   blocked,  // both packed, block by block
-  narrow,   // op(A) where stored, op(B) packed into narrow panels
+  stored_a, // op(A) where stored, op(B) packed
   stored,   // both where stored (op(B) untransposed only)
   sweep,    // both where stored, op(B) streamed once row by row (untransposed only)
 };

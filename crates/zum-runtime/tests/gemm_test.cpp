@@ -133,7 +133,7 @@ std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alp
 }
 
 const std::vector<Transpose> both{Transpose::no, Transpose::yes};
-const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Strategy::narrow,
+const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Strategy::stored_a,
                                        Strategy::stored, Strategy::sweep};
 
 // Shapes crossing every tile edge (8, 16, 32 and the powers of two in between) and, in the
