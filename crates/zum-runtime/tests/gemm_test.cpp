@@ -308,6 +308,23 @@ TEST_CASE("gemm: bad input panics before writing, naming the shape") {
   }
 }
 
+TEMPLATE_TEST_CASE("gemm: spans of exactly their matrices' extent are enough", "", float, double) {
+  using T = TestType;
+  for (Transpose ta : both) {
+    for (Transpose tb : both) {
+      const size_t m = 5, n = 6, k = 7, stride = 9;
+      const Stored a_shape = stored(ta, m, k), b_shape = stored(tb, k, n);
+      const std::vector<T> a((a_shape.rows - 1) * stride + a_shape.columns, T(1));
+      const std::vector<T> b((b_shape.rows - 1) * stride + b_shape.columns, T(1));
+      std::vector<T> c((m - 1) * stride + n, T(0));
+      multiply<T>(ta, tb, m, n, k, T(1), a, stride, b, stride, T(0), c, stride);
+      for (size_t i = 0; i < m; ++i) {
+        for (size_t j = 0; j < n; ++j) REQUIRE(c[i * stride + j] == T(k));
+      }
+    }
+  }
+}
+
 TEST_CASE("gemm: operands that are not read need no memory, and m or n of 0 touches nothing") {
   std::vector<float> c(6, 3.0f);
   // alpha 0: A and B may be empty.
@@ -325,6 +342,10 @@ TEST_CASE("gemm: C overlapping what the call reads of A or B is refused, untouch
   multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(0, 100), 8, all.subspan(200),
                   4, 0.0f, std::span(memory).subspan(4, 100), 8);
   for (size_t row = 0; row < 4; ++row) REQUIRE(memory[4 + row * 8] == 4.0f);
+  // C right after A's last row, where A's next row would begin if it had one: accepted.
+  multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(100, 28), 8,
+                  all.subspan(200, 16), 4, 0.0f, std::span(memory).subspan(128, 16), 4);
+  REQUIRE(memory[128] == 4.0f);
   struct Overlap {
     size_t a_start, c_start, c_stride;
     std::string message;
