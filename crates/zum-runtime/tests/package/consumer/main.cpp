@@ -1,6 +1,7 @@
 #include <zum_runtime/lib.hpp>
 
 #include <iostream>
+#include <vector>
 
 int plugin_packed_sum();
 
@@ -14,4 +15,11 @@ int main() {
     std::cout << "caught: " << panic.what() << '\n';
   }
   std::cout << "plugin packed sum " << plugin_packed_sum() << '\n';
+  // A 2 x 3 by 3 x 2 product through the installed GEMM.
+  using zum_runtime::gemm::Transpose;
+  const std::vector<float> a{1, 2, 3, 4, 5, 6}, b{1, 0, 0, 1, 1, 1};
+  std::vector<float> c(4);
+  zum_runtime::gemm::multiply<float>(Transpose::no, Transpose::no, 2, 2, 3, 1.0f, a, 3, b, 2, 0.0f,
+                                     c, 2);
+  std::cout << "gemm " << c[0] << ' ' << c[1] << ' ' << c[2] << ' ' << c[3] << '\n';
 }
