@@ -22,8 +22,8 @@
 
 namespace {
 
-using zum_runtime::gemm::Transpose;
 using std::size_t;
+using zum_runtime::gemm::Transpose;
 
 struct Shape {
   size_t m, n, k;
@@ -41,9 +41,16 @@ std::string shape_name(const Shape& s) {
 }
 
 const std::vector<Shape> float_shapes{
-    {64, 64, 64},       {128, 128, 128},    {256, 256, 256},    {512, 512, 512},
-    {1024, 1024, 1024}, {2048, 2048, 2048}, {1, 1024, 1024},    {16, 1024, 1024},
-    {1024, 16, 1024},   {256, 4096, 256},
+    {64, 64, 64},
+    {128, 128, 128},
+    {256, 256, 256},
+    {512, 512, 512},
+    {1024, 1024, 1024},
+    {2048, 2048, 2048},
+    {1, 1024, 1024},
+    {16, 1024, 1024},
+    {1024, 16, 1024},
+    {256, 4096, 256},
     {1024, 1024, 1024, Transpose::yes, Transpose::no},
     {1024, 1024, 1024, Transpose::no, Transpose::yes},
 };
@@ -75,8 +82,8 @@ struct Operands {
 };
 
 void count_flops(benchmark::State& state, const Shape& s) {
-  state.counters["GFLOPS"] = benchmark::Counter(
-      2.0 * double(s.m) * double(s.n) * double(s.k) / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["GFLOPS"] = benchmark::Counter(2.0 * double(s.m) * double(s.n) * double(s.k) / 1e9,
+                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
 template <typename T>
@@ -84,8 +91,8 @@ void zum_multiply(benchmark::State& state, Shape s) {
   Operands<T> x(s);
   for (auto _ : state) {
     zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1),
-                                   {x.a.get(), s.m * s.k}, x.lda(), {x.b.get(), s.k * s.n},
-                                   x.ldb(), T(0), {x.c.get(), s.m * s.n}, s.n);
+                                   {x.a.get(), s.m * s.k}, x.lda(), {x.b.get(), s.k * s.n}, x.ldb(),
+                                   T(0), {x.c.get(), s.m * s.n}, s.n);
     benchmark::ClobberMemory();
   }
   count_flops(state, s);
@@ -100,17 +107,27 @@ const std::vector<std::pair<Strategy, const char*>> strategies{
     {Strategy::blocked, "blocked"},
 };
 const std::vector<Shape> switch_shapes{
-    {1, 1024, 1024},   {2, 1024, 1024},   {4, 1024, 1024},   {6, 1024, 1024},
-    {8, 1024, 1024},   {16, 1024, 1024},  {24, 1024, 1024},  {32, 1024, 1024},
-    {1024, 8, 1024},   {1024, 16, 1024},  {1024, 24, 1024},  {1024, 64, 1024},
-    {1024, 96, 1024},  {64, 64, 64},      {96, 96, 96},      {128, 128, 128},
+    {1, 1024, 1024},  {2, 1024, 1024},  {4, 1024, 1024},  {6, 1024, 1024},
+    {8, 1024, 1024},  {16, 1024, 1024}, {24, 1024, 1024}, {32, 1024, 1024},
+    {1024, 8, 1024},  {1024, 16, 1024}, {1024, 24, 1024}, {1024, 64, 1024},
+    {1024, 96, 1024}, {64, 64, 64},     {96, 96, 96},     {128, 128, 128},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {
   Operands<float> x(s);
-  const zum_runtime::gemm::driver::Problem<float> problem{
-      s.transpose_a, s.transpose_b, s.m, s.n, s.k, 1.0f, {x.a.get(), s.m * s.k}, x.lda(),
-      {x.b.get(), s.k * s.n}, x.ldb(), 0.0f, {x.c.get(), s.m * s.n}, s.n};
+  const zum_runtime::gemm::driver::Problem<float> problem{s.transpose_a,
+                                                          s.transpose_b,
+                                                          s.m,
+                                                          s.n,
+                                                          s.k,
+                                                          1.0f,
+                                                          {x.a.get(), s.m * s.k},
+                                                          x.lda(),
+                                                          {x.b.get(), s.k * s.n},
+                                                          x.ldb(),
+                                                          0.0f,
+                                                          {x.c.get(), s.m * s.n},
+                                                          s.n};
   const auto path = zum_runtime::gemm::kernels::runnable_paths().back();
   for (auto _ : state) {
     zum_runtime::gemm::driver::run(problem, path, strategy);
@@ -145,7 +162,9 @@ template <typename T>
 void peer_multiply(benchmark::State& state, Shape s, const Peer* peer) {
   Operands<T> x(s);
   const auto gemm = gemm_of<T>(*peer);
-  const auto blas_transpose = [](Transpose t) { return t == Transpose::no ? no_transpose : transpose; };
+  const auto blas_transpose = [](Transpose t) {
+    return t == Transpose::no ? no_transpose : transpose;
+  };
   for (auto _ : state) {
     gemm(row_major, blas_transpose(s.transpose_a), blas_transpose(s.transpose_b), int(s.m),
          int(s.n), int(s.k), T(1), x.a.get(), int(x.lda()), x.b.get(), int(x.ldb()), T(0),

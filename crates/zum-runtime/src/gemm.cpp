@@ -36,9 +36,9 @@ constexpr Blocking blocking<double>{256, 128, 256};
 // up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats
 // packing it); up to stored_a_columns_limit columns of op(B), only op(B) is packed (op(A) read
 // where stored beats packing an A that few columns reuse).
-constexpr size_t swept_rows_limit = 4;
+constexpr size_t swept_rows_limit = 6;
 constexpr size_t stored_rows_limit = 8;
-constexpr size_t stored_a_columns_limit = 64;
+constexpr size_t stored_a_columns_limit = 128;
 
 template <typename T>
 constexpr bool fits_mapping(Blocking sizes) {
@@ -73,8 +73,8 @@ StoredShape stored_c(const Problem<T>& p) {
 
 template <typename T>
 [[noreturn, gnu::cold]] void refuse(const Problem<T>& p, const std::string& reason) {
-  panic("gemm " + std::to_string(p.m) + " x " + std::to_string(p.n) + " x " +
-        std::to_string(p.k) + ": " + reason);
+  panic("gemm " + std::to_string(p.m) + " x " + std::to_string(p.n) + " x " + std::to_string(p.k) +
+        ": " + reason);
 }
 
 // (rows − 1) × row_stride + columns, the elements a stored matrix spans; false on overflow.
@@ -219,8 +219,8 @@ void pack_a(const Problem<T>& p, size_t row, size_t depth_start, size_t rows, si
   const size_t elements = round_up(rows, 8) * round_up(depth, 16);
   blocked_data::pack<T>(blocked_data::BlockLayout::KivB8x16, static_cast<std::uint16_t>(rows),
                         static_cast<std::uint16_t>(depth),
-                        std::span(from.data, (rows - 1) * p.a_row_stride + depth),
-                        p.a_row_stride, std::span(buffer, elements));
+                        std::span(from.data, (rows - 1) * p.a_row_stride + depth), p.a_row_stride,
+                        std::span(buffer, elements));
 }
 
 // op(B)'s depth × columns block into a family A buffer of nr-column panels, its depth padded
@@ -410,9 +410,9 @@ void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, s
 }
 
 void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
-                  std::size_t k, double alpha, std::span<const double> a,
-                  std::size_t a_row_stride, std::span<const double> b, std::size_t b_row_stride,
-                  double beta, std::span<double> c, std::size_t c_row_stride) {
+                  std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
+                  std::span<const double> b, std::size_t b_row_stride, double beta,
+                  std::span<double> c, std::size_t c_row_stride) {
   multiply_checked<double>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
                             b_row_stride, beta, c, c_row_stride});
 }

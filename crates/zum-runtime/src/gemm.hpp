@@ -51,9 +51,9 @@
 // the accumulators then store straight into row-major C, with no transpose.
 //
 // Packing pays where an operand is reused; for skinny shapes it costs more than it saves:
-//   m <= 4, B untransposed: B streams through once, row by row, into C (nothing is packed);
+//   m <= 6, B untransposed: B streams through once, row by row, into C (nothing is packed);
 //   m <= 8, B untransposed: both operands are read where they are stored;
-//   n <= 64: op(A) is read where stored, op(B) packed (into the narrow tile's panels when n fits one).
+//   n <= 128: op(A) is read where stored, op(B) packed (narrow panels when n fits one).
 // The README gives the measurements behind each switch.
 //
 // Bad input panics with zum_runtime::Panic before anything is written, naming the operation
@@ -75,12 +75,12 @@ ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, 
 ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
                                   std::size_t n, std::size_t k, double alpha,
                                   std::span<const double> a, std::size_t a_row_stride,
-                                  std::span<const double> b, std::size_t b_row_stride,
-                                  double beta, std::span<double> c, std::size_t c_row_stride);
+                                  std::span<const double> b, std::size_t b_row_stride, double beta,
+                                  std::span<double> c, std::size_t c_row_stride);
 
 template <typename Element>
-inline constexpr bool multipliable = std::is_same_v<Element, float> ||
-                                     std::is_same_v<Element, double>;
+inline constexpr bool multipliable =
+    std::is_same_v<Element, float> || std::is_same_v<Element, double>;
 
 }  // namespace detail
 
@@ -92,11 +92,11 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
   static_assert(detail::multipliable<Element>,
                 "zum_runtime::gemm::multiply takes float or double elements");
   if constexpr (std::is_same_v<Element, float>) {
-    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                         b_row_stride, beta, c, c_row_stride);
+    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
+                         beta, c, c_row_stride);
   } else if constexpr (std::is_same_v<Element, double>) {
-    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                         b_row_stride, beta, c, c_row_stride);
+    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
+                         beta, c, c_row_stride);
   }
 }
 

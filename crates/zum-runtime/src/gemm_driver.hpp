@@ -33,11 +33,11 @@ struct Problem {
 
 // How the operands reach the micro-kernels.
 enum class Strategy : std::uint8_t {
-  chosen,   // by shape, as multiply does
-  blocked,  // both packed, block by block
-  stored_a, // op(A) where stored, op(B) packed
-  stored,   // both where stored (op(B) untransposed only)
-  sweep,    // both where stored, op(B) streamed once row by row (untransposed only)
+  chosen,    // by shape, as multiply does
+  blocked,   // both packed, block by block
+  stored_a,  // op(A) where stored, op(B) packed
+  stored,    // both where stored (op(B) untransposed only)
+  sweep,     // both where stored, op(B) streamed once row by row (untransposed only)
 };
 
 // Panics, naming the call, unless the problem is one multiply accepts.

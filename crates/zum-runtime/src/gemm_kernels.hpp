@@ -24,7 +24,9 @@ struct StridedMatrix {
   size_t row_step;
   size_t column_step;
 
-  const T& at(size_t row, size_t column) const { return data[row * row_step + column * column_step]; }
+  const T& at(size_t row, size_t column) const {
+    return data[row * row_step + column * column_step];
+  }
   StridedMatrix offset(size_t row, size_t column) const {
     return {&at(row, column), row_step, column_step};
   }

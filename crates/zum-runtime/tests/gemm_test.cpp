@@ -17,8 +17,8 @@ namespace {
 using namespace zum_runtime::gemm;
 using driver::Strategy;
 using kernels::SimdPath;
-using zum_runtime::testing::panic_of;
 using std::size_t;
+using zum_runtime::testing::panic_of;
 
 struct Case {
   Transpose transpose_a;
@@ -81,16 +81,27 @@ struct Operands {
   }
 
   driver::Problem<T> problem(T alpha, T beta) {
-    return {shape.transpose_a, shape.transpose_b, shape.m, shape.n, shape.k, alpha, a,
-            a_shape.stride(), b, b_shape.stride(), beta, c, c_shape.stride()};
+    return {shape.transpose_a,
+            shape.transpose_b,
+            shape.m,
+            shape.n,
+            shape.k,
+            alpha,
+            a,
+            a_shape.stride(),
+            b,
+            b_shape.stride(),
+            beta,
+            c,
+            c_shape.stride()};
   }
 };
 
 // Each element of C against a long double reference, within (k + 2) · ε · (|alpha| Σ|a||b| +
 // |beta c|); every element outside the m × n result unchanged. Returns the first failure.
 template <typename T>
-std::string check_against_reference(const Operands<T>& before, const std::vector<T>& after,
-                                    T alpha, T beta) {
+std::string check_against_reference(const Operands<T>& before, const std::vector<T>& after, T alpha,
+                                    T beta) {
   const Case& s = before.shape;
   const long double epsilon = std::numeric_limits<T>::epsilon();
   for (size_t i = 0; i < s.m; ++i) {
@@ -108,8 +119,9 @@ std::string check_against_reference(const Operands<T>& before, const std::vector
       magnitude = std::fabs((long double)alpha) * magnitude + std::fabs(c_term);
       const long double bound = (long double)(s.k + 2) * epsilon * magnitude;
       if (!(std::fabs(after[at] - exact) <= bound)) {
-        return describe(s) + ": c(" + std::to_string(i) + ", " + std::to_string(j) + ") = " +
-               std::to_string((double)after[at]) + ", exact " + std::to_string((double)exact);
+        return describe(s) + ": c(" + std::to_string(i) + ", " + std::to_string(j) +
+               ") = " + std::to_string((double)after[at]) + ", exact " +
+               std::to_string((double)exact);
       }
     }
   }
@@ -139,9 +151,9 @@ const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Stra
 // Shapes crossing every tile edge (8, 16, 32 and the powers of two in between) and, in the
 // last rows, every block edge: 256 rows (128 for double), 256 columns and 256 steps of k.
 const std::vector<std::vector<size_t>> edge_shapes{
-    {1, 1, 1},   {2, 3, 7},    {3, 2, 1},     {7, 9, 8},     {8, 8, 16},   {9, 7, 17},
-    {15, 17, 9}, {16, 16, 15}, {17, 15, 31},  {31, 33, 16},  {33, 31, 33}, {1, 33, 40},
-    {40, 1, 33}, {33, 64, 2},  {5, 100, 48},  {100, 5, 48},  {64, 31, 3},  {19, 47, 65},
+    {1, 1, 1},     {2, 3, 7},     {3, 2, 1},     {7, 9, 8},     {8, 8, 16},   {9, 7, 17},
+    {15, 17, 9},   {16, 16, 15},  {17, 15, 31},  {31, 33, 16},  {33, 31, 33}, {1, 33, 40},
+    {40, 1, 33},   {33, 64, 2},   {5, 100, 48},  {100, 5, 48},  {64, 31, 3},  {19, 47, 65},
     {264, 40, 40}, {136, 24, 20}, {24, 264, 36}, {24, 40, 272},
 };
 
@@ -153,7 +165,8 @@ void check_every_path_and_strategy() {
         const Case s{ta, tb, dims[0], dims[1], dims[2]};
         for (SimdPath path : kernels::runnable_paths()) {
           for (Strategy strategy : strategies) {
-            INFO(zum_runtime::blocked_data::kernels::simd_path_name(path) << " strategy " << int(strategy));
+            INFO(zum_runtime::blocked_data::kernels::simd_path_name(path)
+                 << " strategy " << int(strategy));
             const std::string failure = run_and_check<T>(s, path, strategy, T(1), T(0));
             REQUIRE(failure == "");
           }
@@ -215,9 +228,9 @@ TEMPLATE_TEST_CASE("gemm: beta 0 never reads C, so NaN in C does not reach the r
 TEMPLATE_TEST_CASE("gemm: alpha 0 or k 0 gives beta C without reading A or B", "", float, double) {
   using T = TestType;
   const T nan = std::numeric_limits<T>::quiet_NaN();
-  for (const auto& [alpha, k, beta] : {std::tuple{T(0), size_t{9}, T(0.5)},
-                                       std::tuple{T(1), size_t{0}, T(-1)},
-                                       std::tuple{T(0), size_t{9}, T(0)}}) {
+  for (const auto& [alpha, k, beta] :
+       {std::tuple{T(0), size_t{9}, T(0.5)}, std::tuple{T(1), size_t{0}, T(-1)},
+        std::tuple{T(0), size_t{9}, T(0)}}) {
     const std::vector<T> a = filled<T>(16 * 9, nan);
     const std::vector<T> b = filled<T>(9 * 16, nan);
     std::vector<T> c = filled<T>(16 * 16, T(2));
@@ -226,8 +239,8 @@ TEMPLATE_TEST_CASE("gemm: alpha 0 or k 0 gives beta C without reading A or B", "
   }
 }
 
-TEMPLATE_TEST_CASE("gemm: infinity and NaN in A and B propagate as IEEE arithmetic says", "",
-                   float, double) {
+TEMPLATE_TEST_CASE("gemm: infinity and NaN in A and B propagate as IEEE arithmetic says", "", float,
+                   double) {
   using T = TestType;
   const T infinity = std::numeric_limits<T>::infinity();
   for (SimdPath path : kernels::runnable_paths()) {
@@ -236,13 +249,13 @@ TEMPLATE_TEST_CASE("gemm: infinity and NaN in A and B propagate as IEEE arithmet
       std::vector<T> a = filled<T>(m * k, T(1));
       std::vector<T> b = filled<T>(k * n, T(1));
       std::vector<T> c = filled<T>(m * n, T(0));
-      a[0 * k + 3] = infinity;                            // row 0: +inf · 1
+      a[0 * k + 3] = infinity;                             // row 0: +inf · 1
       a[1 * k + 3] = std::numeric_limits<T>::quiet_NaN();  // row 1: NaN
-      a[2 * k + 3] = infinity;                            // row 2: +inf − inf in column 5
+      a[2 * k + 3] = infinity;                             // row 2: +inf − inf in column 5
       a[2 * k + 4] = -infinity;
       b[3 * n + 5] = T(1);
-      const driver::Problem<T> problem{Transpose::no, Transpose::no, m, n, k, T(1), a, k, b, n,
-                                       T(0), c, n};
+      const driver::Problem<T> problem{
+          Transpose::no, Transpose::no, m, n, k, T(1), a, k, b, n, T(0), c, n};
       driver::run(problem, path, strategy);
       for (size_t j = 0; j < n; ++j) {
         REQUIRE(c[0 * n + j] == infinity);
@@ -339,8 +352,8 @@ TEST_CASE("gemm: C overlapping what the call reads of A or B is refused, untouch
   std::vector<float> memory(400, 1.0f);
   const std::span<const float> all(memory);
   // C's rows sit in the gaps between A's rows: nothing shared, accepted.
-  multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(0, 100), 8, all.subspan(200),
-                  4, 0.0f, std::span(memory).subspan(4, 100), 8);
+  multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(0, 100), 8,
+                  all.subspan(200), 4, 0.0f, std::span(memory).subspan(4, 100), 8);
   for (size_t row = 0; row < 4; ++row) REQUIRE(memory[4 + row * 8] == 4.0f);
   // C right after A's last row, where A's next row would begin if it had one: accepted.
   multiply<float>(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, all.subspan(100, 28), 8,
@@ -383,10 +396,9 @@ TEMPLATE_TEST_CASE("gemm: op(A) packs into the KivB8x16 buffer the mapping descr
       std::vector<T> buffer(padded_rows * padded_depth, T(99));
       kernels::pack_channels(op_a, rows, depth, buffer.data());
       for (size_t position = 0; position < buffer.size(); ++position) {
-        const auto [row, column] =
-            block_coordinates(BlockLayout::KivB8x16, static_cast<std::uint16_t>(padded_rows),
-                              static_cast<std::uint16_t>(padded_depth),
-                              static_cast<std::uint16_t>(position));
+        const auto [row, column] = block_coordinates(
+            BlockLayout::KivB8x16, static_cast<std::uint16_t>(padded_rows),
+            static_cast<std::uint16_t>(padded_depth), static_cast<std::uint16_t>(position));
         const T expected = row < rows && column < depth ? operands.op_a(row, column) : T(0);
         REQUIRE(buffer[position] == expected);
       }
@@ -400,9 +412,9 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
   using zum_runtime::blocked_data::BlockLayout;
   using T = TestType;
   for (Transpose transpose : both) {
-    for (const auto& [layout, nr] : {std::pair{BlockLayout::KivA8, size_t{8}},
-                                     std::pair{BlockLayout::KivA16, size_t{16}},
-                                     std::pair{BlockLayout::KivA32, size_t{32}}}) {
+    for (const auto& [layout, nr] :
+         {std::pair{BlockLayout::KivA8, size_t{8}}, std::pair{BlockLayout::KivA16, size_t{16}},
+          std::pair{BlockLayout::KivA32, size_t{32}}}) {
       for (const auto& [depth, columns] :
            {std::pair<size_t, size_t>{16, 32}, {21, 37}, {1, 1}, {48, 8}, {64, 64}, {35, 70}}) {
         const Operands<T> operands({Transpose::no, transpose, 1, columns, depth});
@@ -414,12 +426,10 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
         const size_t padded_depth = kernels::round_up(depth, 16);
         const auto check = [&](const std::vector<T>& buffer) {
           for (size_t position = 0; position < buffer.size(); ++position) {
-            const auto [row, column] =
-                block_coordinates(layout, static_cast<std::uint16_t>(padded_depth),
-                                  static_cast<std::uint16_t>(columns),
-                                  static_cast<std::uint16_t>(position));
-            const T expected =
-                row < depth && column < columns ? operands.op_b(row, column) : T(0);
+            const auto [row, column] = block_coordinates(
+                layout, static_cast<std::uint16_t>(padded_depth),
+                static_cast<std::uint16_t>(columns), static_cast<std::uint16_t>(position));
+            const T expected = row < depth && column < columns ? operands.op_b(row, column) : T(0);
             REQUIRE(buffer[position] == expected);
           }
         };
@@ -432,7 +442,7 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
         for (SimdPath path : kernels::runnable_paths()) {
           std::vector<T> turned(elements, T(99));
           kernels::path_kernels<T>(path).pack_transposed_rows(op_b, depth, columns, nr,
-                                                               turned.data());
+                                                              turned.data());
           check(turned);
         }
       }
