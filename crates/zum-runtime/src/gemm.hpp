@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 
@@ -65,7 +67,24 @@ namespace zum_runtime::gemm {
 
 enum class Transpose : std::uint8_t { no, yes };
 
+// How a call runs. Threads split the call's blocks of m and n, never k, so C comes out
+// bit-identical whatever the count (on the same kernel path). Each call starts its own workers
+// and joins them before it returns: calls from many threads at once never share or wait on
+// each other's workers, and use exactly the threads each asked for.
+struct Options {
+  unsigned threads = 1;  // 0: one per core this process may run on
+};
+
+template <typename Element>
+class PackedB;
+
 namespace detail {
+
+struct PackedAccess;
+
+struct AlignedDelete {
+  void operator()(void* memory) const { ::operator delete[](memory, std::align_val_t{64}); }
+};
 
 ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m,
                                   std::size_t n, std::size_t k, float alpha,
@@ -77,6 +96,31 @@ ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, 
                                   std::span<const double> a, std::size_t a_row_stride,
                                   std::span<const double> b, std::size_t b_row_stride, double beta,
                                   std::span<double> c, std::size_t c_row_stride);
+
+ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                                  std::size_t n, std::size_t k, float alpha,
+                                  std::span<const float> a, std::size_t a_row_stride,
+                                  std::span<const float> b, std::size_t b_row_stride, float beta,
+                                  std::span<float> c, std::size_t c_row_stride, Options options);
+ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                                  std::size_t n, std::size_t k, double alpha,
+                                  std::span<const double> a, std::size_t a_row_stride,
+                                  std::span<const double> b, std::size_t b_row_stride,
+                                  double beta, std::span<double> c, std::size_t c_row_stride,
+                                  Options options);
+ZUM_RUNTIME_API PackedB<float> pack_b_f32(Transpose transpose_b, std::size_t k, std::size_t n,
+                                          std::span<const float> b, std::size_t b_row_stride);
+ZUM_RUNTIME_API PackedB<double> pack_b_f64(Transpose transpose_b, std::size_t k, std::size_t n,
+                                           std::span<const double> b, std::size_t b_row_stride);
+ZUM_RUNTIME_API void multiply_packed_f32(Transpose transpose_a, std::size_t m, float alpha,
+                                         std::span<const float> a, std::size_t a_row_stride,
+                                         const PackedB<float>& b, float beta, std::span<float> c,
+                                         std::size_t c_row_stride, Options options);
+ZUM_RUNTIME_API void multiply_packed_f64(Transpose transpose_a, std::size_t m, double alpha,
+                                         std::span<const double> a, std::size_t a_row_stride,
+                                         const PackedB<double>& b, double beta,
+                                         std::span<double> c, std::size_t c_row_stride,
+                                         Options options);
 
 template <typename Element>
 inline constexpr bool multipliable =
@@ -97,6 +141,90 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
   } else if constexpr (std::is_same_v<Element, double>) {
     detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
                          beta, c, c_row_stride);
+  }
+}
+
+template <typename Element>  // float or double
+void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
+              std::size_t k, Element alpha, std::span<const Element> a, std::size_t a_row_stride,
+              std::span<const Element> b, std::size_t b_row_stride, Element beta,
+              std::span<Element> c, std::size_t c_row_stride, Options options) {
+  static_assert(detail::multipliable<Element>,
+                "zum_runtime::gemm::multiply takes float or double elements");
+  if constexpr (std::is_same_v<Element, float>) {
+    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                         b_row_stride, beta, c, c_row_stride, options);
+  } else if constexpr (std::is_same_v<Element, double>) {
+    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                         b_row_stride, beta, c, c_row_stride, options);
+  }
+}
+
+// op(B), k × n, packed once into the same family A blocks multiply packs it into on every
+// call, for multiplying many times: the packed multiply gives results bit-identical to the
+// one-shot multiply with the same options. Owns its memory; movable, not copyable; any number
+// of threads may multiply with it at once. Using a moved-from PackedB panics.
+template <typename Element>
+class PackedB {
+  static_assert(detail::multipliable<Element>, "zum_runtime::gemm::PackedB holds float or double");
+
+ public:
+  PackedB(PackedB&& other) noexcept { *this = std::move(other); }
+  PackedB& operator=(PackedB&& other) noexcept {
+    k_ = other.k_;
+    n_ = other.n_;
+    transpose_b_ = other.transpose_b_;
+    panel_columns_ = other.panel_columns_;
+    bytes_ = other.bytes_;
+    elements_ = std::move(other.elements_);
+    valid_ = other.valid_;
+    other.valid_ = false;
+    other.bytes_ = 0;
+    return *this;
+  }
+  PackedB(const PackedB&) = delete;
+  PackedB& operator=(const PackedB&) = delete;
+  ~PackedB() = default;
+
+  std::size_t k() const { return k_; }
+  std::size_t n() const { return n_; }
+  std::size_t bytes() const { return bytes_; }  // memory held
+
+ private:
+  friend struct detail::PackedAccess;
+  PackedB() = default;
+
+  std::size_t k_ = 0;
+  std::size_t n_ = 0;
+  Transpose transpose_b_ = Transpose::no;
+  std::size_t panel_columns_ = 0;  // NR of its family A panels
+  std::size_t bytes_ = 0;
+  std::unique_ptr<Element[], detail::AlignedDelete> elements_;
+  bool valid_ = false;
+};
+
+template <typename Element>
+PackedB<Element> pack_b(Transpose transpose_b, std::size_t k, std::size_t n,
+                        std::span<const Element> b, std::size_t b_row_stride) {
+  static_assert(detail::multipliable<Element>, "zum_runtime::gemm::pack_b takes float or double");
+  if constexpr (std::is_same_v<Element, float>) {
+    return detail::pack_b_f32(transpose_b, k, n, b, b_row_stride);
+  } else {
+    return detail::pack_b_f64(transpose_b, k, n, b, b_row_stride);
+  }
+}
+
+// C ← alpha · op(A) · B + beta · C with B packed by pack_b; m × b.n() results over b.k().
+template <typename Element>
+void multiply(Transpose transpose_a, std::size_t m, Element alpha, std::span<const Element> a,
+              std::size_t a_row_stride, const PackedB<Element>& b, Element beta,
+              std::span<Element> c, std::size_t c_row_stride, Options options = {}) {
+  if constexpr (std::is_same_v<Element, float>) {
+    detail::multiply_packed_f32(transpose_a, m, alpha, a, a_row_stride, b, beta, c, c_row_stride,
+                                options);
+  } else {
+    detail::multiply_packed_f64(transpose_a, m, alpha, a, a_row_stride, b, beta, c, c_row_stride,
+                                options);
   }
 }
 

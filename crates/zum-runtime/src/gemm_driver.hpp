@@ -13,6 +13,17 @@ namespace zum_runtime::gemm::driver {
 
 using kernels::SimdPath;
 
+// op(B) packed whole into family A panels of nr columns: per slab of k (kc steps, the last
+// one shorter), every panel of the padded columns, each panel depth (padded to 16) × nr. A
+// problem reading it starts at its column first_column.
+template <typename T>
+struct PackedView {
+  const T* data = nullptr;
+  std::size_t padded_columns = 0;
+  std::size_t nr = 0;
+  std::size_t first_column = 0;
+};
+
 // One call of multiply, as its caller made it.
 template <typename T>
 struct Problem {
@@ -29,6 +40,9 @@ struct Problem {
   T beta;
   std::span<T> c;
   std::size_t c_row_stride;
+  unsigned threads = 1;      // 0: one per core the process may run on
+  PackedView<T> packed_b{};  // op(B) packed by pack_b instead of b; b is then unused
+  bool packing_b = false;    // a call of pack_b, which reads only b
 };
 
 // How the operands reach the micro-kernels.
@@ -43,9 +57,24 @@ enum class Strategy : std::uint8_t {
 // Panics, naming the call, unless the problem is one multiply accepts.
 template <typename T>
 void validate(const Problem<T>& problem);
+// The same for pack_b, which reads only op(B).
+template <typename T>
+void validate_packing(const Problem<T>& problem);
 
-// Runs a validated problem on `path` the way `strategy` says.
+// Runs a validated problem on `path` the way `strategy` says, on problem.threads threads.
 template <typename T>
 void run(const Problem<T>& problem, SimdPath path, Strategy strategy = Strategy::chosen);
+
+// The path multiply runs on: the fastest this processor has.
+SimdPath chosen_path();
+
+// The columns of the panels op(B) packs into for n columns, and the elements it packs into.
+template <typename T>
+std::size_t packed_panel_columns(std::size_t n, SimdPath path);
+template <typename T>
+std::size_t packed_b_elements(std::size_t k, std::size_t n, SimdPath path);
+// Packs op(B) of a validated problem (its k, n, transpose_b, b) whole, as run reads it.
+template <typename T>
+void pack_b_whole(const Problem<T>& problem, SimdPath path, T* buffer);
 
 }  // namespace zum_runtime::gemm::driver
