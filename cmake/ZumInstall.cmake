@@ -1,5 +1,5 @@
 # Installs zum_runtime as a package: the library and its public headers under
-# include/zum_runtime/, zum-layout when it is built, a CMake package (zum::runtime, with config
+# include/zum_runtime/, zum-layout and zum-gemm-e2e when they are built, a CMake package (zum::runtime, with config
 # and version files) and a pkg-config file. Included from the library's directory.
 include(CMakePackageConfigHelpers)
 
@@ -13,7 +13,7 @@ list(TRANSFORM zum_runtime_public_headers PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/sr
   OUTPUT_VARIABLE zum_header_files)
 install(FILES ${zum_header_files} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zum_runtime)
 if(TARGET zum-layout)
-  install(TARGETS zum-layout RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS zum-layout zum-gemm-e2e RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 install(EXPORT zum_runtime_targets

@@ -398,6 +398,29 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
 }
 
 template <typename T>
+RunDescription describe(const Problem<T>& p, SimdPath path) {
+  const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
+  const unsigned threads = p.threads == 0 ? cores_available() : p.threads;
+  const auto parts = static_cast<unsigned>(parts_of(p, threads).size());
+  const Plan plan = chosen_plan(p, kernels);
+  const bool b_stored = p.transpose_b == Transpose::no && !is_packed(p);
+  const kernels::Tile& tile = plan.narrow_panels ? kernels.narrow : kernels.wide;
+  const std::string_view b_layout = blocked_data::layout_name(tile.b_layout);
+  switch (plan.strategy) {
+    case Strategy::sweep:
+      return {"sweep", "stored", b_stored ? "stored" : b_layout, 0, 0, parts};
+    case Strategy::stored:
+      return {"stored", "stored", b_stored ? "stored" : b_layout, tile.pass_rows, tile.nr, parts};
+    case Strategy::stored_a:
+      return {"stored_a", "stored", b_layout, tile.pass_rows, tile.nr, parts};
+    case Strategy::blocked:
+    case Strategy::chosen:
+      break;
+  }
+  return {"blocked", blocked_data::layout_name(tile.a_layout), b_layout, tile.mr, tile.nr, parts};
+}
+
+template <typename T>
 size_t packed_panel_columns(size_t n, SimdPath path) {
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
   return n <= kernels.narrow.nr ? kernels.narrow.nr : kernels.wide.nr;
@@ -430,6 +453,8 @@ void pack_b_whole(const Problem<T>& p, SimdPath path, T* buffer) {
 
 template void run<float>(const Problem<float>&, SimdPath, Strategy);
 template void run<double>(const Problem<double>&, SimdPath, Strategy);
+template RunDescription describe<float>(const Problem<float>&, SimdPath);
+template RunDescription describe<double>(const Problem<double>&, SimdPath);
 template size_t packed_panel_columns<float>(size_t, SimdPath);
 template size_t packed_panel_columns<double>(size_t, SimdPath);
 template size_t packed_b_elements<float>(size_t, size_t, SimdPath);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "gemm.hpp"
 #include "gemm_kernels.hpp"
@@ -67,6 +68,19 @@ void run(const Problem<T>& problem, SimdPath path, Strategy strategy = Strategy:
 
 // The path multiply runs on: the fastest this processor has.
 SimdPath chosen_path();
+
+// How run runs a problem: the way, the layouts its operands are read in ("stored" where read
+// where they are stored) and the kernel's tile (rows × columns; none for the sweep).
+struct RunDescription {
+  std::string_view way;
+  std::string_view a_layout;
+  std::string_view b_layout;
+  std::size_t tile_rows;
+  std::size_t tile_columns;
+  unsigned threads;  // the threads it uses
+};
+template <typename T>
+RunDescription describe(const Problem<T>& problem, SimdPath path);
 
 // The columns of the panels op(B) packs into for n columns, and the elements it packs into.
 template <typename T>

@@ -1,5 +1,15 @@
-// The zum_gemm_e2e program. This build is its unit-test build: the entry hands the harness
-// the program's registered tests instead of running the end-to-end GEMM.
+// The zum_gemm_e2e program. Its program build (ZUM_GEMM_E2E_PROGRAM) runs a GEMM end to end;
+// its unit-test build hands the harness the program's registered tests instead.
+#ifdef ZUM_GEMM_E2E_PROGRAM
+
+#include "gemm_e2e_program.hpp"
+
+int main(int argc, char* argv[]) {
+  return zum_gemm_e2e::run_program(argc, argv);
+}
+
+#else
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -73,4 +83,6 @@ TEST_CASE("tests::kiv_block_layouts_are_bijections") {
 int main(int argc, char* argv[]) {
   return zum_runtime::test_harness::run(argc, argv);
 }
+#endif
+
 #endif

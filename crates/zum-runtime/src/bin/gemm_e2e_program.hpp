@@ -1,0 +1,16 @@
+#pragma once
+
+// The zum_gemm_e2e program: one GEMM end to end, from the command line
+//
+//   zum-gemm-e2e M N K [--type f32|f64] [--transpose-a] [--transpose-b] [--threads T]
+//                      [--packed-b] [--repeat R] [--seed S] [--json]
+//
+// It fills A, B and C from the seed, multiplies R times (the first untimed), checks sampled
+// elements of C against a long double reference within the accuracy bound, and prints one
+// summary. Exit status 0 when the check holds, 1 when an element exceeds its bound, 2 for bad
+// input (one line on standard error).
+namespace zum_gemm_e2e {
+
+int run_program(int argc, char* argv[]);
+
+}  // namespace zum_gemm_e2e
