@@ -14,6 +14,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gemm.hpp"
@@ -29,6 +30,8 @@ struct Shape {
   size_t m, n, k;
   Transpose transpose_a = Transpose::no;
   Transpose transpose_b = Transpose::no;
+  unsigned threads = 1;
+  bool packed_b = false;  // zum multiplies with a PackedB made before timing
 };
 
 template <typename T>
@@ -37,6 +40,8 @@ std::string shape_name(const Shape& s) {
                      std::to_string(s.n) + "x" + std::to_string(s.k);
   if (s.transpose_a == Transpose::yes) name += " A^T";
   if (s.transpose_b == Transpose::yes) name += " B^T";
+  if (s.packed_b) name += " packed";
+  if (s.threads != 1) name.append(" ").append(std::to_string(s.threads)).append(" threads");
   return name;
 }
 
@@ -53,6 +58,10 @@ const std::vector<Shape> float_shapes{
     {256, 4096, 256},
     {1024, 1024, 1024, Transpose::yes, Transpose::no},
     {1024, 1024, 1024, Transpose::no, Transpose::yes},
+    {1024, 1024, 1024, Transpose::no, Transpose::no, 2},
+    {2048, 2048, 2048, Transpose::no, Transpose::no, 2},
+    {16, 1024, 1024, Transpose::no, Transpose::no, 1, true},
+    {1, 1024, 1024, Transpose::no, Transpose::no, 1, true},
 };
 const std::vector<Shape> double_shapes{{256, 256, 256}, {1024, 1024, 1024}};
 
@@ -89,11 +98,22 @@ void count_flops(benchmark::State& state, const Shape& s) {
 template <typename T>
 void zum_multiply(benchmark::State& state, Shape s) {
   Operands<T> x(s);
-  for (auto _ : state) {
-    zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1),
-                                   {x.a.get(), s.m * s.k}, x.lda(), {x.b.get(), s.k * s.n}, x.ldb(),
-                                   T(0), {x.c.get(), s.m * s.n}, s.n);
-    benchmark::ClobberMemory();
+  const zum_runtime::gemm::Options options{s.threads};
+  const std::span<const T> a{x.a.get(), s.m * s.k}, b{x.b.get(), s.k * s.n};
+  const std::span<T> c{x.c.get(), s.m * s.n};
+  if (s.packed_b) {
+    const auto packed = zum_runtime::gemm::pack_b<T>(s.transpose_b, s.k, s.n, b, x.ldb());
+    for (auto _ : state) {
+      zum_runtime::gemm::multiply<T>(s.transpose_a, s.m, T(1), a, x.lda(), packed, T(0), c, s.n,
+                                     options);
+      benchmark::ClobberMemory();
+    }
+  } else {
+    for (auto _ : state) {
+      zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1), a,
+                                     x.lda(), b, x.ldb(), T(0), c, s.n, options);
+      benchmark::ClobberMemory();
+    }
   }
   count_flops(state, s);
 }
@@ -145,8 +165,18 @@ using CblasGemm = void (*)(int, int, int, int, int, int, T, const T*, int, const
 struct Peer {
   const char* name;
   const char* library;
+  const char* set_threads_symbol;
   CblasGemm<float> sgemm = nullptr;
   CblasGemm<double> dgemm = nullptr;
+  void* set_threads = nullptr;  // openblas_set_num_threads(int), bli_thread_set_num_threads(int64)
+
+  void use_threads(unsigned threads) const {
+    if (std::string_view(name) == "openblas") {
+      reinterpret_cast<void (*)(int)>(set_threads)(int(threads));
+    } else {
+      reinterpret_cast<void (*)(std::int64_t)>(set_threads)(threads);
+    }
+  }
 };
 
 template <typename T>
@@ -165,19 +195,22 @@ void peer_multiply(benchmark::State& state, Shape s, const Peer* peer) {
   const auto blas_transpose = [](Transpose t) {
     return t == Transpose::no ? no_transpose : transpose;
   };
+  peer->use_threads(s.threads);
   for (auto _ : state) {
     gemm(row_major, blas_transpose(s.transpose_a), blas_transpose(s.transpose_b), int(s.m),
          int(s.n), int(s.k), T(1), x.a.get(), int(x.lda()), x.b.get(), int(x.ldb()), T(0),
          x.c.get(), int(s.n));
     benchmark::ClobberMemory();
   }
+  peer->use_threads(1);
   count_flops(state, s);
 }
 
 // Each peer in its own namespace of symbols: both export the same cblas names.
 std::vector<Peer> load_peers() {
   std::vector<Peer> peers;
-  for (Peer peer : {Peer{"openblas", "libopenblas.so.0"}, Peer{"blis", "libblis.so.4"}}) {
+  for (Peer peer : {Peer{"openblas", "libopenblas.so.0", "openblas_set_num_threads"},
+                    Peer{"blis", "libblis.so.4", "bli_thread_set_num_threads"}}) {
     void* handle = dlopen(peer.library, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
       std::fprintf(stderr, "%s not loaded (%s): its figures are left out\n", peer.name, dlerror());
@@ -185,7 +218,10 @@ std::vector<Peer> load_peers() {
     }
     peer.sgemm = reinterpret_cast<CblasGemm<float>>(dlsym(handle, "cblas_sgemm"));
     peer.dgemm = reinterpret_cast<CblasGemm<double>>(dlsym(handle, "cblas_dgemm"));
-    if (peer.sgemm != nullptr && peer.dgemm != nullptr) peers.push_back(peer);
+    peer.set_threads = dlsym(handle, peer.set_threads_symbol);
+    if (peer.sgemm != nullptr && peer.dgemm != nullptr && peer.set_threads != nullptr) {
+      peers.push_back(peer);
+    }
   }
   return peers;
 }
@@ -287,6 +323,7 @@ void register_shapes(const std::vector<Shape>& shapes, const std::vector<Peer>& 
     const std::string name = shape_name<T>(shape);
     names.push_back(name);
     benchmark::RegisterBenchmark((name + "/zum").c_str(), zum_multiply<T>, shape);
+    if (shape.packed_b) continue;
     for (const Peer& peer : peers) {
       benchmark::RegisterBenchmark((name + "/" + peer.name).c_str(), peer_multiply<T>, shape,
                                    &peer);
