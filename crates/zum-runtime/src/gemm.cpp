@@ -232,16 +232,16 @@ void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, s
                   std::size_t k, float alpha, std::span<const float> a, std::size_t a_row_stride,
                   std::span<const float> b, std::size_t b_row_stride, float beta,
                   std::span<float> c, std::size_t c_row_stride) {
-  multiply_checked<float>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                           b_row_stride, beta, c, c_row_stride});
+  multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta,
+               c, c_row_stride, Options{});
 }
 
 void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
                   std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
                   std::span<const double> b, std::size_t b_row_stride, double beta,
                   std::span<double> c, std::size_t c_row_stride) {
-  multiply_checked<double>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                            b_row_stride, beta, c, c_row_stride});
+  multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta,
+               c, c_row_stride, Options{});
 }
 
 void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,

@@ -81,20 +81,15 @@ constexpr std::array<PathKernels<double>, 3> kernels_by_path<double>{
     avx512::Path<double, 8, tile(8, 16, 8), tile(16, 8, 16)>::kernels,
 };
 
-bool processor_runs(SimdPath path) {
-  __builtin_cpu_init();
-  const auto& all = blocked_data::kernels::runnable_simd_paths();
-  const bool listed = std::ranges::find(all, path) != all.end();
-  return listed && (path == SimdPath::portable || __builtin_cpu_supports("fma"));
-}
-
 }  // namespace
 
+// The packing kernels' paths, less those without FMA: every GEMM path past the portable one
+// multiplies with fused multiply-adds.
 std::span<const SimdPath> runnable_paths() {
   static const std::vector<SimdPath> paths = [] {
     std::vector<SimdPath> runnable;
-    for (SimdPath path : {SimdPath::portable, SimdPath::avx2, SimdPath::avx512}) {
-      if (processor_runs(path)) runnable.push_back(path);
+    for (SimdPath path : blocked_data::kernels::runnable_simd_paths()) {
+      if (path == SimdPath::portable || __builtin_cpu_supports("fma")) runnable.push_back(path);
     }
     return runnable;
   }();
