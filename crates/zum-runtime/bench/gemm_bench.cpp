@@ -110,8 +110,8 @@ void zum_multiply(benchmark::State& state, Shape s) {
     }
   } else {
     for (auto _ : state) {
-      zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1), a,
-                                     x.lda(), b, x.ldb(), T(0), c, s.n, options);
+      zum_runtime::gemm::multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(1), a, x.lda(),
+                                     b, x.ldb(), T(0), c, s.n, options);
       benchmark::ClobberMemory();
     }
   }

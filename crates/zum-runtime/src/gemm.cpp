@@ -47,10 +47,9 @@ StoredShape stored_c(const Problem<T>& p) {
 // "gemm 64 x 32 x 16: ...", or for pack_b "gemm pack_b 16 x 32: ..." (k × n).
 template <typename T>
 [[noreturn, gnu::cold]] void refuse(const Problem<T>& p, const std::string& reason) {
-  const std::string shape = p.packing_b ? "pack_b " + std::to_string(p.k) + " x " +
-                                              std::to_string(p.n)
-                                        : std::to_string(p.m) + " x " + std::to_string(p.n) +
-                                              " x " + std::to_string(p.k);
+  const std::string shape =
+      p.packing_b ? "pack_b " + std::to_string(p.k) + " x " + std::to_string(p.n)
+                  : std::to_string(p.m) + " x " + std::to_string(p.n) + " x " + std::to_string(p.k);
   panic("gemm " + shape + ": " + reason);
 }
 
@@ -181,10 +180,10 @@ struct PackedAccess {
     packed.panel_columns_ = driver::packed_panel_columns<T>(problem.n, path);
     const std::size_t elements = driver::packed_b_elements<T>(problem.k, problem.n, path);
     packed.bytes_ = elements * sizeof(T);
-    packed.elements_.reset(
-        static_cast<T*>(::operator new[](std::max<std::size_t>(packed.bytes_, 1),
-                                         std::align_val_t{64})));
-    if (problem.k != 0 && problem.n != 0) driver::pack_b_whole(problem, path, packed.elements_.get());
+    packed.elements_.reset(static_cast<T*>(
+        ::operator new[](std::max<std::size_t>(packed.bytes_, 1), std::align_val_t{64})));
+    if (problem.k != 0 && problem.n != 0)
+      driver::pack_b_whole(problem, path, packed.elements_.get());
     packed.valid_ = true;
     return packed;
   }
@@ -199,8 +198,9 @@ struct PackedAccess {
       panic("gemm " + std::to_string(m) + " x " + std::to_string(b.n_) + " x " +
             std::to_string(b.k_) + ": the packed b was moved from");
     }
-    driver::Problem<T> p{transpose_a, b.transpose_b_, m,    b.n_, b.k_, alpha, a,
-                         a_row_stride, {},            b.n_, beta, c,    c_row_stride};
+    driver::Problem<T> p{transpose_a, b.transpose_b_, m,  b.n_, b.k_, alpha,
+                         a,           a_row_stride,   {}, b.n_, beta, c,
+                         c_row_stride};
     p.threads = options.threads;
     p.packed_b = {b.elements_.get(), kernels::round_up(b.n_, b.panel_columns_), b.panel_columns_,
                   0};
@@ -232,24 +232,24 @@ void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, s
                   std::size_t k, float alpha, std::span<const float> a, std::size_t a_row_stride,
                   std::span<const float> b, std::size_t b_row_stride, float beta,
                   std::span<float> c, std::size_t c_row_stride) {
-  multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta,
-               c, c_row_stride, Options{});
+  multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta, c,
+               c_row_stride, Options{});
 }
 
 void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
                   std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
                   std::span<const double> b, std::size_t b_row_stride, double beta,
                   std::span<double> c, std::size_t c_row_stride) {
-  multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta,
-               c, c_row_stride, Options{});
+  multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta, c,
+               c_row_stride, Options{});
 }
 
 void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
                   std::size_t k, float alpha, std::span<const float> a, std::size_t a_row_stride,
                   std::span<const float> b, std::size_t b_row_stride, float beta,
                   std::span<float> c, std::size_t c_row_stride, Options options) {
-  multiply_checked(with_threads<float>({transpose_a, transpose_b, m, n, k, alpha, a,
-                                        a_row_stride, b, b_row_stride, beta, c, c_row_stride},
+  multiply_checked(with_threads<float>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride,
+                                        b, b_row_stride, beta, c, c_row_stride},
                                        options));
 }
 
@@ -257,8 +257,8 @@ void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, s
                   std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
                   std::span<const double> b, std::size_t b_row_stride, double beta,
                   std::span<double> c, std::size_t c_row_stride, Options options) {
-  multiply_checked(with_threads<double>({transpose_a, transpose_b, m, n, k, alpha, a,
-                                         a_row_stride, b, b_row_stride, beta, c, c_row_stride},
+  multiply_checked(with_threads<double>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride,
+                                         b, b_row_stride, beta, c, c_row_stride},
                                         options));
 }
 

@@ -105,9 +105,8 @@ ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, 
 ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
                                   std::size_t n, std::size_t k, double alpha,
                                   std::span<const double> a, std::size_t a_row_stride,
-                                  std::span<const double> b, std::size_t b_row_stride,
-                                  double beta, std::span<double> c, std::size_t c_row_stride,
-                                  Options options);
+                                  std::span<const double> b, std::size_t b_row_stride, double beta,
+                                  std::span<double> c, std::size_t c_row_stride, Options options);
 ZUM_RUNTIME_API PackedB<float> pack_b_f32(Transpose transpose_b, std::size_t k, std::size_t n,
                                           std::span<const float> b, std::size_t b_row_stride);
 ZUM_RUNTIME_API PackedB<double> pack_b_f64(Transpose transpose_b, std::size_t k, std::size_t n,
@@ -118,9 +117,8 @@ ZUM_RUNTIME_API void multiply_packed_f32(Transpose transpose_a, std::size_t m, f
                                          std::size_t c_row_stride, Options options);
 ZUM_RUNTIME_API void multiply_packed_f64(Transpose transpose_a, std::size_t m, double alpha,
                                          std::span<const double> a, std::size_t a_row_stride,
-                                         const PackedB<double>& b, double beta,
-                                         std::span<double> c, std::size_t c_row_stride,
-                                         Options options);
+                                         const PackedB<double>& b, double beta, std::span<double> c,
+                                         std::size_t c_row_stride, Options options);
 
 template <typename Element>
 inline constexpr bool multipliable =
@@ -152,11 +150,11 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
   static_assert(detail::multipliable<Element>,
                 "zum_runtime::gemm::multiply takes float or double elements");
   if constexpr (std::is_same_v<Element, float>) {
-    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                         b_row_stride, beta, c, c_row_stride, options);
+    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
+                         beta, c, c_row_stride, options);
   } else if constexpr (std::is_same_v<Element, double>) {
-    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
-                         b_row_stride, beta, c, c_row_stride, options);
+    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
+                         beta, c, c_row_stride, options);
   }
 }
 

@@ -196,8 +196,7 @@ void run_blocked(const Problem<T>& p, const PathKernels<T>& kernels) {
     }
     for (size_t column = 0; column < p.n; column += sizes.nc) {
       const size_t columns = std::min(sizes.nc, p.n - column);
-      const T* b =
-          b_block(p, kernels, depth_start, column, depth, columns, kernels.wide, b_buffer);
+      const T* b = b_block(p, kernels, depth_start, column, depth, columns, kernels.wide, b_buffer);
       for (size_t row = 0; row < p.m; row += sizes.mc) {
         const size_t rows = std::min(sizes.mc, p.m - row);
         kernels.packed(a_slab + row * padded_depth, b, padded_depth,
@@ -341,7 +340,8 @@ std::vector<Problem<T>> parts_of(const Problem<T>& p, unsigned threads) {
   const size_t multiple = by_rows ? thread_row_multiple : thread_column_multiple;
   const size_t units = (extent + multiple - 1) / multiple;
   const double multiply_adds = double(p.m) * double(p.n) * double(p.k);
-  const size_t by_work = static_cast<size_t>(std::max(1.0, multiply_adds / multiply_adds_per_thread));
+  const size_t by_work =
+      static_cast<size_t>(std::max(1.0, multiply_adds / multiply_adds_per_thread));
   const size_t count = std::min({size_t{threads}, units, by_work});
   std::vector<Problem<T>> parts;
   for (size_t part = 0; part < count; ++part) {

@@ -13,8 +13,8 @@
 namespace {
 
 using namespace zum_runtime::gemm;
-using zum_runtime::testing::panic_of;
 using std::size_t;
+using zum_runtime::testing::panic_of;
 
 struct Shape {
   size_t m, n, k;
@@ -47,8 +47,8 @@ struct Operands {
 
   std::vector<T> one_shot(unsigned threads) const {
     std::vector<T> result = c;
-    multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(0.75), a, lda(), b, ldb(),
-                T(-0.5), result, s.n, Options{threads});
+    multiply<T>(s.transpose_a, s.transpose_b, s.m, s.n, s.k, T(0.75), a, lda(), b, ldb(), T(-0.5),
+                result, s.n, Options{threads});
     return result;
   }
   std::vector<T> packed(const PackedB<T>& packed_b, unsigned threads) const {
@@ -69,11 +69,11 @@ bool same_bits(const std::vector<T>& x, const std::vector<T>& y) {
 const std::vector<Shape> threaded_shapes{
     {300, 290, 270},
     {270, 300, 90, Transpose::yes, Transpose::yes},
-    {40, 700, 300},                       // split by columns
-    {1000, 20, 400, Transpose::yes},      // op(A) where stored, by rows
-    {1000, 10, 700},                      // the narrow tile
-    {5, 1000, 1300},                      // B swept, by columns
-    {8, 900, 1000},                       // both where stored
+    {40, 700, 300},                   // split by columns
+    {1000, 20, 400, Transpose::yes},  // op(A) where stored, by rows
+    {1000, 10, 700},                  // the narrow tile
+    {5, 1000, 1300},                  // B swept, by columns
+    {8, 900, 1000},                   // both where stored
     {600, 100, 100, Transpose::no, Transpose::yes},
 };
 
@@ -94,8 +94,8 @@ TEMPLATE_TEST_CASE("gemm threads: C is bit-identical for 1, 2, 3 and all cores",
   }
 }
 
-TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit for bit", "",
-                   float, double) {
+TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit for bit", "", float,
+                   double) {
   using T = TestType;
   std::vector<Shape> shapes = threaded_shapes;
   for (const Shape& small : {Shape{3, 40, 20}, Shape{9, 33, 17, Transpose::yes, Transpose::yes},
@@ -125,9 +125,8 @@ TEST_CASE("gemm threads: a packed B holds its padded panels, and owns them alone
   REQUIRE(same_bits(operands.packed(moved, 1), before));
   REQUIRE(packed_b.bytes() == 0);
   std::vector<float> c(16 * 1024, 1.0f);
-  const auto report = panic_of([&] {
-    multiply<float>(Transpose::no, 16, 1.0f, operands.a, 1024, packed_b, 0.0f, c, 1024);
-  });
+  const auto report = panic_of(
+      [&] { multiply<float>(Transpose::no, 16, 1.0f, operands.a, 1024, packed_b, 0.0f, c, 1024); });
   REQUIRE(report.has_value());
   REQUIRE(report->message == "gemm 16 x 1024 x 1024: the packed b was moved from");
   REQUIRE(c == std::vector<float>(16 * 1024, 1.0f));
@@ -149,9 +148,8 @@ TEST_CASE("gemm threads: pack_b refuses bad input before packing, naming k x n")
                    "gemm pack_b 20 x 32: b holds 639 elements, fewer than the 640 its 20 x 32 "
                    "elements with row stride 32 need"},
        }) {
-    const auto report = panic_of([&] {
-      pack_b<float>(r.transpose, r.k, r.n, std::span(b).first(r.size), r.stride);
-    });
+    const auto report = panic_of(
+        [&] { pack_b<float>(r.transpose, r.k, r.n, std::span(b).first(r.size), r.stride); });
     REQUIRE(report.has_value());
     REQUIRE(report->message == r.message);
   }

@@ -25,8 +25,8 @@
 namespace zum_gemm_e2e {
 namespace {
 
-using zum_runtime::gemm::Transpose;
 using std::size_t;
+using zum_runtime::gemm::Transpose;
 
 constexpr int check_failed_status = 1;
 constexpr int bad_input_status = 2;
@@ -57,7 +57,9 @@ struct Outcome {
   size_t packed_bytes = 0;
 };
 
-Transpose transpose(bool yes) { return yes ? Transpose::yes : Transpose::no; }
+Transpose transpose(bool yes) {
+  return yes ? Transpose::yes : Transpose::no;
+}
 
 // A, B and C would take more memory than the machine has: refused before allocating.
 void require_memory(const Arguments& arguments, size_t element_bytes) {
@@ -66,13 +68,12 @@ void require_memory(const Arguments& arguments, size_t element_bytes) {
   };
   size_t a = 0, b = 0, c = 0, total = 0;
   const bool fits = product(arguments.m, arguments.k, a) && product(arguments.k, arguments.n, b) &&
-                    product(arguments.m, arguments.n, c) &&
-                    !__builtin_add_overflow(a, b, &total) &&
+                    product(arguments.m, arguments.n, c) && !__builtin_add_overflow(a, b, &total) &&
                     !__builtin_add_overflow(total, c, &total) &&
                     !__builtin_add_overflow(total, arguments.packed_b ? b : 0, &total) &&
                     product(total, element_bytes, total);
-  const auto memory = static_cast<size_t>(sysconf(_SC_PHYS_PAGES)) *
-                      static_cast<size_t>(sysconf(_SC_PAGE_SIZE));
+  const auto memory =
+      static_cast<size_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<size_t>(sysconf(_SC_PAGE_SIZE));
   if (!fits || total > memory) {
     throw UsageError{std::to_string(arguments.m) + " x " + std::to_string(arguments.n) + " x " +
                      std::to_string(arguments.k) + " " + arguments.type +
@@ -125,11 +126,11 @@ double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, 
     const long double error = std::fabs(x.c[at] - exact);
     const long double bound =
         (arguments.k + 2) * static_cast<long double>(std::numeric_limits<T>::epsilon()) * magnitude;
-    const double fraction = error == 0 ? 0.0
+    const double fraction = error == 0   ? 0.0
                             : bound == 0 ? std::numeric_limits<double>::infinity()
                                          : static_cast<double>(error / bound);
-    largest = std::max(largest, std::isnan(fraction) ? std::numeric_limits<double>::infinity()
-                                                     : fraction);
+    largest = std::max(largest,
+                       std::isnan(fraction) ? std::numeric_limits<double>::infinity() : fraction);
   }
   return largest;
 }
@@ -158,8 +159,8 @@ Outcome run(const Arguments& arguments) {
   }
   const auto multiply = [&] {
     if (packed) {
-      zum_runtime::gemm::multiply<T>(ta, arguments.m, T(1), x.a, x.a_row_stride, *packed, T(0),
-                                     x.c, arguments.n, options);
+      zum_runtime::gemm::multiply<T>(ta, arguments.m, T(1), x.a, x.a_row_stride, *packed, T(0), x.c,
+                                     arguments.n, options);
     } else {
       zum_runtime::gemm::multiply<T>(ta, tb, arguments.m, arguments.n, arguments.k, T(1), x.a,
                                      x.a_row_stride, x.b, x.b_row_stride, T(0), x.c, arguments.n,
@@ -178,8 +179,9 @@ Outcome run(const Arguments& arguments) {
   }
   outcome.largest_error_fraction = largest_error_fraction(arguments, x, outcome.checked);
   zum_runtime::gemm::driver::Problem<T> problem{
-      ta, tb, arguments.m, arguments.n, arguments.k, T(1), x.a, x.a_row_stride, x.b,
-      x.b_row_stride, T(0), x.c, arguments.n};
+      ta,   tb,  arguments.m,    arguments.n, arguments.k,
+      T(1), x.a, x.a_row_stride, x.b,         x.b_row_stride,
+      T(0), x.c, arguments.n};
   problem.threads = arguments.threads;
   const auto path = zum_runtime::gemm::driver::chosen_path();
   if (packed) {
@@ -202,13 +204,15 @@ std::string tile_text(const Outcome& outcome) {
   return std::to_string(outcome.run.tile_rows) + " x " + std::to_string(outcome.run.tile_columns);
 }
 
-std::string json_string(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string json_string(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
 
 void print_summary(const Arguments& arguments, const Outcome& outcome, bool passed) {
   const double best = *std::min_element(outcome.timed_seconds.begin(), outcome.timed_seconds.end());
   const double middle = median(outcome.timed_seconds);
-  const double gflops = 2.0 * double(arguments.m) * double(arguments.n) * double(arguments.k) /
-                        middle / 1e9;
+  const double gflops =
+      2.0 * double(arguments.m) * double(arguments.n) * double(arguments.k) / middle / 1e9;
   std::ostringstream out;
   if (arguments.json) {
     out << "{\"m\": " << arguments.m << ", \"n\": " << arguments.n << ", \"k\": " << arguments.k
@@ -216,11 +220,12 @@ void print_summary(const Arguments& arguments, const Outcome& outcome, bool pass
         << ", \"transpose_a\": " << (arguments.transpose_a ? "true" : "false")
         << ", \"transpose_b\": " << (arguments.transpose_b ? "true" : "false")
         << ", \"threads\": " << arguments.threads << ", \"threads_used\": " << outcome.run.threads
-        << ", \"path\": " << json_string(outcome.path) << ", \"way\": " << json_string(outcome.run.way)
+        << ", \"path\": " << json_string(outcome.path)
+        << ", \"way\": " << json_string(outcome.run.way)
         << ", \"a_layout\": " << json_string(outcome.run.a_layout)
         << ", \"b_layout\": " << json_string(outcome.run.b_layout)
-        << ", \"tile\": " << json_string(tile_text(outcome)) << ", \"runs\": "
-        << outcome.timed_seconds.size() << ", \"best_seconds\": " << best
+        << ", \"tile\": " << json_string(tile_text(outcome))
+        << ", \"runs\": " << outcome.timed_seconds.size() << ", \"best_seconds\": " << best
         << ", \"median_seconds\": " << middle << ", \"gflops\": " << gflops
         << ", \"checked_elements\": " << outcome.checked
         << ", \"largest_error_fraction\": " << outcome.largest_error_fraction
@@ -235,8 +240,9 @@ void print_summary(const Arguments& arguments, const Outcome& outcome, bool pass
         << arguments.type << (arguments.transpose_a ? ", A transposed" : "")
         << (arguments.transpose_b ? ", B transposed" : "") << ", threads " << arguments.threads
         << " (" << outcome.run.threads << " used)\n"
-        << "kernel: " << outcome.path << " path, " << outcome.run.way << ", A " << outcome.run.a_layout
-        << ", B " << outcome.run.b_layout << ", tile " << tile_text(outcome) << '\n'
+        << "kernel: " << outcome.path << " path, " << outcome.run.way << ", A "
+        << outcome.run.a_layout << ", B " << outcome.run.b_layout << ", tile " << tile_text(outcome)
+        << '\n'
         << "time: best " << best * 1e3 << " ms, median " << middle * 1e3 << " ms over "
         << outcome.timed_seconds.size() << " runs\n"
         << "speed: " << gflops << " GFLOPS\n"
@@ -275,7 +281,8 @@ int run_program(int argc, char* argv[]) {
   add_options(app, arguments);
   try {
     app.parse(argc, argv);
-    const Outcome outcome = arguments.type == "f64" ? run<double>(arguments) : run<float>(arguments);
+    const Outcome outcome =
+        arguments.type == "f64" ? run<double>(arguments) : run<float>(arguments);
     const bool passed = outcome.largest_error_fraction <= 1.0;
     print_summary(arguments, outcome, passed);
     return passed ? 0 : check_failed_status;
