@@ -61,7 +61,8 @@ struct Operands {
 
 template <typename T>
 bool same_bits(const std::vector<T>& x, const std::vector<T>& y) {
-  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0;
+  if (x.size() != y.size()) return false;
+  return x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0;
 }
 
 // Every way of running, split by rows and by columns, across block edges (256 rows, columns and
