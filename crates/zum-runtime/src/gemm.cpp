@@ -2,21 +2,15 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <string>
 
 #include "gemm_driver.hpp"
-#include "packing.hpp"
 
 namespace zum_runtime::gemm {
 namespace driver {
 namespace {
 
-using kernels::Output;
-using kernels::PathKernels;
-using kernels::round_up;
-using kernels::StridedMatrix;
 using std::size_t;
 
 // ---------------------------------------------------------------------------------------------
@@ -218,12 +212,6 @@ void multiply_checked(const driver::Problem<T>& problem) {
   driver::run(problem, driver::chosen_path());
 }
 
-template <typename T>
-driver::Problem<T> with_threads(driver::Problem<T> problem, Options options) {
-  problem.threads = options.threads;
-  return problem;
-}
-
 }  // namespace
 
 namespace detail {
@@ -231,35 +219,17 @@ namespace detail {
 void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
                   std::size_t k, float alpha, std::span<const float> a, std::size_t a_row_stride,
                   std::span<const float> b, std::size_t b_row_stride, float beta,
-                  std::span<float> c, std::size_t c_row_stride) {
-  multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta, c,
-               c_row_stride, Options{});
-}
-
-void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
-                  std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
-                  std::span<const double> b, std::size_t b_row_stride, double beta,
-                  std::span<double> c, std::size_t c_row_stride) {
-  multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta, c,
-               c_row_stride, Options{});
-}
-
-void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
-                  std::size_t k, float alpha, std::span<const float> a, std::size_t a_row_stride,
-                  std::span<const float> b, std::size_t b_row_stride, float beta,
                   std::span<float> c, std::size_t c_row_stride, Options options) {
-  multiply_checked(with_threads<float>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride,
-                                        b, b_row_stride, beta, c, c_row_stride},
-                                       options));
+  multiply_checked<float>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                           b_row_stride, beta, c, c_row_stride, options.threads});
 }
 
 void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
                   std::size_t k, double alpha, std::span<const double> a, std::size_t a_row_stride,
                   std::span<const double> b, std::size_t b_row_stride, double beta,
                   std::span<double> c, std::size_t c_row_stride, Options options) {
-  multiply_checked(with_threads<double>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride,
-                                         b, b_row_stride, beta, c, c_row_stride},
-                                        options));
+  multiply_checked<double>({transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b,
+                            b_row_stride, beta, c, c_row_stride, options.threads});
 }
 
 PackedB<float> pack_b_f32(Transpose transpose_b, std::size_t k, std::size_t n,

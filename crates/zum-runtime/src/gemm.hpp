@@ -49,13 +49,14 @@
 //             double   KivB8x16 × KivA8, 8 × 8, 2 rows a pass    8 × 8
 // Eight rows of two vectors keep 16 accumulators in AVX-512's 32 registers with room for the B
 // row and the broadcasts; narrower paths cover the 8-row panel in passes so that their
-// accumulators stay within 16 registers. Loading B's rows as vectors beat loading A's channels:
-// the accumulators then store straight into row-major C, with no transpose.
+// accumulators stay within 16 registers. B's rows are the vectors and A's channel elements the
+// broadcasts, so the accumulators store straight into row-major C, with no transpose.
 //
 // Packing pays where an operand is reused; for skinny shapes it costs more than it saves:
 //   m <= 6, B untransposed: B streams through once, row by row, into C (nothing is packed);
+//   n <= the narrow tile's NR: op(A) is read where stored, op(B) packed into narrow panels;
 //   m <= 8, B untransposed: both operands are read where they are stored;
-//   n <= 128: op(A) is read where stored, op(B) packed (narrow panels when n fits one).
+//   n <= 128: op(A) is read where stored, op(B) packed.
 // The README gives the measurements behind each switch.
 //
 // Bad input panics with zum_runtime::Panic before anything is written, naming the operation
@@ -90,17 +91,6 @@ ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, 
                                   std::size_t n, std::size_t k, float alpha,
                                   std::span<const float> a, std::size_t a_row_stride,
                                   std::span<const float> b, std::size_t b_row_stride, float beta,
-                                  std::span<float> c, std::size_t c_row_stride);
-ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
-                                  std::size_t n, std::size_t k, double alpha,
-                                  std::span<const double> a, std::size_t a_row_stride,
-                                  std::span<const double> b, std::size_t b_row_stride, double beta,
-                                  std::span<double> c, std::size_t c_row_stride);
-
-ZUM_RUNTIME_API void multiply_f32(Transpose transpose_a, Transpose transpose_b, std::size_t m,
-                                  std::size_t n, std::size_t k, float alpha,
-                                  std::span<const float> a, std::size_t a_row_stride,
-                                  std::span<const float> b, std::size_t b_row_stride, float beta,
                                   std::span<float> c, std::size_t c_row_stride, Options options);
 ZUM_RUNTIME_API void multiply_f64(Transpose transpose_a, Transpose transpose_b, std::size_t m,
                                   std::size_t n, std::size_t k, double alpha,
@@ -130,22 +120,6 @@ template <typename Element>  // float or double
 void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
               std::size_t k, Element alpha, std::span<const Element> a, std::size_t a_row_stride,
               std::span<const Element> b, std::size_t b_row_stride, Element beta,
-              std::span<Element> c, std::size_t c_row_stride) {
-  static_assert(detail::multipliable<Element>,
-                "zum_runtime::gemm::multiply takes float or double elements");
-  if constexpr (std::is_same_v<Element, float>) {
-    detail::multiply_f32(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
-                         beta, c, c_row_stride);
-  } else if constexpr (std::is_same_v<Element, double>) {
-    detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
-                         beta, c, c_row_stride);
-  }
-}
-
-template <typename Element>  // float or double
-void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
-              std::size_t k, Element alpha, std::span<const Element> a, std::size_t a_row_stride,
-              std::span<const Element> b, std::size_t b_row_stride, Element beta,
               std::span<Element> c, std::size_t c_row_stride, Options options) {
   static_assert(detail::multipliable<Element>,
                 "zum_runtime::gemm::multiply takes float or double elements");
@@ -156,6 +130,16 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
     detail::multiply_f64(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
                          beta, c, c_row_stride, options);
   }
+}
+
+// One thread.
+template <typename Element>  // float or double
+void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
+              std::size_t k, Element alpha, std::span<const Element> a, std::size_t a_row_stride,
+              std::span<const Element> b, std::size_t b_row_stride, Element beta,
+              std::span<Element> c, std::size_t c_row_stride) {
+  multiply<Element>(transpose_a, transpose_b, m, n, k, alpha, a, a_row_stride, b, b_row_stride,
+                    beta, c, c_row_stride, Options{});
 }
 
 // op(B), k × n, packed once into the same family A blocks multiply packs it into on every
