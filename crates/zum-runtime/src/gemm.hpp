@@ -39,13 +39,14 @@
 // elements, so its accumulators run along n and store straight into row-major C; it reads B's
 // rows in A's interleaved channel order. Padding is zero, so partial tiles need no special case.
 //
-// Tiles by kernel path (the library picks the widest path the processor runs):
+// Tiles by kernel path (the library picks the widest path the processor runs; off x86-64 the
+// generic path runs the SSE2 path's tiles in the architecture's 16-byte vectors):
 //   path      element  packed tile: layouts, MR × NR            narrow tile (few columns)
 //   avx512    float    KivB8x16 × KivA32, 8 × 32, 16 zmm         16 × 16 against KivA16
 //             double   KivB8x16 × KivA16, 8 × 16, 16 zmm         16 × 8 against KivA8
 //   avx2      float    KivB8x16 × KivA16, 8 × 16, 4 rows a pass  8 × 8 against KivA8
 //             double   KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
-//   portable  float    KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
+//   sse2      float    KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
 //             double   KivB8x16 × KivA8, 8 × 8, 2 rows a pass    8 × 8
 // Eight rows of two vectors keep 16 accumulators in AVX-512's 32 registers with room for the B
 // row and the broadcasts; narrower paths cover the 8-row panel in passes so that their

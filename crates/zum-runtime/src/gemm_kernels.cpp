@@ -9,6 +9,7 @@
 
 #include "pair_interleave.hpp"
 #include "simd_vectors.hpp"
+#include "target_regions.hpp"
 
 // Lambdas the kernels call are inlined too.
 #define ZUM_INLINE_LAMBDA __attribute__((always_inline))
@@ -19,35 +20,18 @@
 #include "gemm_path_kernels.inc"
 #undef ZUM_GEMM_PATH
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+#if ZUM_X86_64
+ZUM_TARGET_REGION_BEGIN(ZUM_AVX2_FMA_TARGET)
 #define ZUM_GEMM_PATH avx2
 #include "gemm_path_kernels.inc"
 #undef ZUM_GEMM_PATH
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZUM_TARGET_REGION_END
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,fma"))), \
-                             apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,fma")
-#endif
+ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_FMA_TARGET)
 #define ZUM_GEMM_PATH avx512
 #include "gemm_path_kernels.inc"
 #undef ZUM_GEMM_PATH
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
+ZUM_TARGET_REGION_END
 #endif
 
 namespace zum_runtime::gemm::kernels {
@@ -63,33 +47,55 @@ constexpr Tile tile(size_t mr, size_t nr, size_t pass_rows) {
   return {a_layout, b_layout, mr, nr, pass_rows};
 }
 
-// Which tiles each path runs. Wide: the packed kernel (mr × nr in passes). Narrow: op(A) read
-// where stored against few columns of op(B); one vector of B a row and up to 16 rows a pass.
+// Which tiles each path runs, indexed by the path. Wide: the packed kernel (mr × nr in passes).
+// Narrow: op(A) read where stored against few columns of op(B); one vector of B a row and up
+// to 16 rows a pass. The generic and SSE2 paths run the same portable kernels: 16-byte vectors,
+// SSE2 on x86-64.
 //                 path      element  lanes  wide             narrow
 template <typename T>
-constexpr std::array<PathKernels<T>, 3> kernels_by_path{};
+constexpr std::array<PathKernels<T>, 1> kernels_by_path{};
+#if ZUM_X86_64
 template <>
-constexpr std::array<PathKernels<float>, 3> kernels_by_path<float>{
+constexpr std::array<PathKernels<float>, 4> kernels_by_path<float>{
+    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
     portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
     avx2::Path<float, 8, tile(8, 16, 4), tile(8, 8, 8)>::kernels,
     avx512::Path<float, 16, tile(8, 32, 8), tile(16, 16, 16)>::kernels,
 };
 template <>
-constexpr std::array<PathKernels<double>, 3> kernels_by_path<double>{
+constexpr std::array<PathKernels<double>, 4> kernels_by_path<double>{
+    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
     portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
     avx2::Path<double, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
     avx512::Path<double, 8, tile(8, 16, 8), tile(16, 8, 16)>::kernels,
 };
+#else
+template <>
+constexpr std::array<PathKernels<float>, 1> kernels_by_path<float>{
+    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
+};
+template <>
+constexpr std::array<PathKernels<double>, 1> kernels_by_path<double>{
+    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
+};
+#endif
 
 }  // namespace
 
-// The packing kernels' paths, less those without FMA: every GEMM path past the portable one
-// multiplies with fused multiply-adds.
+// The packing kernels' paths, one for each set of kernels: on x86-64 the SSE2 path (the
+// generic one would run the same portable kernels), then those with FMA, as every GEMM path
+// past the portable one multiplies with fused multiply-adds.
 std::span<const SimdPath> runnable_paths() {
   static const std::vector<SimdPath> paths = [] {
     std::vector<SimdPath> runnable;
     for (SimdPath path : blocked_data::kernels::runnable_simd_paths()) {
-      if (path == SimdPath::portable || __builtin_cpu_supports("fma")) runnable.push_back(path);
+#if ZUM_X86_64
+      if (path == SimdPath::sse2 || (path != SimdPath::generic && __builtin_cpu_supports("fma"))) {
+        runnable.push_back(path);
+      }
+#else
+      runnable.push_back(path);
+#endif
     }
     return runnable;
   }();
@@ -98,7 +104,7 @@ std::span<const SimdPath> runnable_paths() {
 
 template <typename T>
 const PathKernels<T>& path_kernels(SimdPath path) {
-  return kernels_by_path<T>[static_cast<size_t>(path)];
+  return kernels_by_path<T>.at(static_cast<size_t>(path));
 }
 
 template <typename T>

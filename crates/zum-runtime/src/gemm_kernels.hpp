@@ -85,7 +85,7 @@ struct PathKernels {
                                T* buffer);
 };
 
-// The paths this processor runs the GEMM on, portable first and the fastest last.
+// The paths this processor runs the GEMM on, the portable one first and the fastest last.
 std::span<const SimdPath> runnable_paths();
 
 template <typename T>

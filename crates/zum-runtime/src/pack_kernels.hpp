@@ -9,18 +9,25 @@
 
 // The packing kernels behind pack and unpack, one set per instruction-set path. Internal: the
 // public entry points validate their input and then hand a PackJob to the fastest path the
-// processor runs; the tests run every path against the portable one.
+// processor runs; the tests run every path against the generic one.
 namespace zum_runtime::blocked_data::kernels {
 
+#if defined(__x86_64__)
+#define ZUM_X86_64 1
+#else
+#define ZUM_X86_64 0
+#endif
+
 enum class SimdPath : std::uint8_t {
-  portable,  // baseline x86-64 (SSE2), runs everywhere
+  generic,  // plain C++: each family's scalar definition; the only path off x86-64
+  sse2,     // baseline x86-64
   avx2,
   avx512,  // AVX-512 F, BW, VL and DQ
 };
 
 std::string_view simd_path_name(SimdPath path);
 
-// The paths this processor can run: portable first, the fastest last.
+// The paths this processor can run: generic first, the fastest last.
 std::span<const SimdPath> runnable_simd_paths();
 
 // A validated pack or unpack: the shape is addressable, the element is 1, 2, 4 or 8 bytes
