@@ -1,8 +1,10 @@
-// Packing throughput: pack and unpack of whole matrices against memcpy of the same bytes and
-// against the per-element loop through block_coordinates a caller would otherwise write. Ends
-// with a table per matrix: GB/s of each, and each one's ratio to memcpy.
+// Packing throughput: pack and unpack of whole matrices against memcpy of the same bytes, the
+// straightforward loop a caller would write by hand for one layout, and the per-element loop
+// through block_coordinates. Ends with a table per matrix: GB/s of each, and each one's ratio
+// to memcpy.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +13,13 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blocked_data.hpp"
 #include "pack_kernels.hpp"
 #include "packing.hpp"
+#include "pair_interleave.hpp"
 #include "reporting.hpp"
 
 namespace {
@@ -118,6 +122,67 @@ void pack_per_element(benchmark::State& state, Matrix matrix, BlockLayout layout
   count_matrix_bytes(state, elements * sizeof(Element));
 }
 
+// The loop a user would write by hand for one layout, its panel sizes known at compile time,
+// built like the benchmark for baseline x86-64: panel after panel, each element moved in the
+// layout's order. Whole panels only, as every shape measured has.
+template <BlockLayout layout, typename Element, bool unpacking>
+void straightforward_loop(std::size_t rows, std::size_t columns, Element* matrix,
+                          Element* buffer) {
+  constexpr PanelShape panel = panel_shape(layout);
+  const auto move = [](Element& packed, Element& element) {
+    if constexpr (unpacking) {
+      element = packed;
+    } else {
+      packed = element;
+    }
+  };
+  const auto column_in_group = [](std::size_t stored) -> std::size_t {
+    return panel.interleaved_pairs ? pair_interleave::column_of_stored[stored] : stored;
+  };
+  for (std::size_t first_column = 0; first_column < columns; first_column += panel.columns) {
+    if constexpr (panel.family == 'B') {
+      for (std::size_t first_row = 0; first_row < rows; first_row += panel.rows) {
+        for (std::size_t channel = 0; channel < panel.columns; ++channel) {
+          const std::size_t column = first_column + column_in_group(channel);
+          for (std::size_t row = first_row; row < first_row + panel.rows; ++row) {
+            move(*buffer++, matrix[row * columns + column]);
+          }
+        }
+      }
+    } else {
+      for (std::size_t row = 0; row < rows; ++row) {
+        for (std::size_t stored = 0; stored < panel.columns; ++stored) {
+          move(*buffer++, matrix[row * columns + first_column + column_in_group(stored)]);
+        }
+      }
+    }
+  }
+}
+
+template <typename Element, bool unpacking, std::size_t... layout>
+constexpr auto straightforward_loops(std::index_sequence<layout...>) {
+  using Loop = void (*)(std::size_t, std::size_t, Element*, Element*);
+  return std::array<Loop, 8>{
+      &straightforward_loop<all_block_layouts[layout], Element, unpacking>...};
+}
+
+template <typename Element>
+void move_with_loop(benchmark::State& state, Matrix matrix, BlockLayout layout, bool unpacking) {
+  const std::size_t elements = std::size_t{matrix.rows} * matrix.columns;
+  AlignedElements<Element> source(elements), destination(elements);
+  constexpr auto layouts = std::make_index_sequence<8>{};
+  const auto index = static_cast<std::size_t>(layout);
+  const auto loop = unpacking ? straightforward_loops<Element, true>(layouts)[index]
+                              : straightforward_loops<Element, false>(layouts)[index];
+  Element* matrix_elements = (unpacking ? destination : source).span().data();
+  Element* buffer_elements = (unpacking ? source : destination).span().data();
+  for (auto _ : state) {
+    loop(matrix.rows, matrix.columns, matrix_elements, buffer_elements);
+    benchmark::ClobberMemory();
+  }
+  count_matrix_bytes(state, elements * sizeof(Element));
+}
+
 // The same kernels called directly through one SIMD path, for comparing the paths the
 // processor runs; the shapes measured need no padding.
 template <typename Element>
@@ -140,7 +205,7 @@ void move_through_path(benchmark::State& state, Matrix matrix, BlockLayout layou
   count_matrix_bytes(state, elements * sizeof(Element));
 }
 
-const std::vector<std::string> ways{"pack", "unpack", "per-element"};
+const std::vector<std::string> ways{"pack", "unpack", "loop pack", "loop unpack", "per-element"};
 const Matrix& path_matrix = matrices.front();
 
 // "f32 64x64/pack/KivA8", or "f32 64x64/memcpy" without a layout.
@@ -231,6 +296,11 @@ void register_matrix(const Matrix& matrix) {
                                  unpack_matrix<Element>, matrix, layout);
     benchmark::RegisterBenchmark(benchmark_name(matrix.name, "per-element", layout_text).c_str(),
                                  pack_per_element<Element>, matrix, layout);
+    for (const bool unpacking : {false, true}) {
+      const char* way = unpacking ? "loop unpack" : "loop pack";
+      benchmark::RegisterBenchmark(benchmark_name(matrix.name, way, layout_text).c_str(),
+                                   move_with_loop<Element>, matrix, layout, unpacking);
+    }
   }
 }
 
