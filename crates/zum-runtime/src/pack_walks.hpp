@@ -141,7 +141,7 @@ ZUM_KERNEL void move_column_panels(const ColumnPanels<Panel::columns>& panels, s
 template <typename Word, typename Panel>
 ZUM_KERNEL void pack_column_panels(const PackJob& job, const std::byte* matrix,
                                    std::byte* buffer) {
-  constexpr size_t group = std::max<size_t>(1, cache_line_bytes / (Panel::columns * sizeof(Word)));
+  constexpr size_t group = std::max<size_t>(1, 2 * cache_line_bytes / (Panel::columns * sizeof(Word)));
   move_column_panels<Panel>(ColumnPanels<Panel::columns>(job), group,
                             Packing<Word, Panel>{matrix, buffer, job.row_stride});
 }

@@ -1,6 +1,7 @@
 #include "packing.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -93,10 +94,12 @@ bool holds(std::span<const std::byte> bytes, std::size_t elements, std::size_t e
 }
 
 // Checks everything pack and unpack refuse, in the order the refusals are documented, and
-// describes the work for the kernels.
-PackJob validated_job(const Operation& operation, std::size_t row_stride,
-                      std::span<const std::byte> matrix, std::span<const std::byte> buffer,
-                      std::size_t element_bytes) {
+// panics naming the first that fails. Returns the job when nothing fails.
+[[gnu::cold, gnu::noinline]] PackJob checked_job(const Operation& operation,
+                                                 std::size_t row_stride,
+                                                 std::span<const std::byte> matrix,
+                                                 std::span<const std::byte> buffer,
+                                                 std::size_t element_bytes) {
   const PaddedShape padded = addressable_shape(operation);
   if (row_stride < operation.columns) {
     operation.refuse("row_stride " + std::to_string(row_stride) + " is less than its " +
@@ -125,6 +128,46 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
           padded.columns,   row_stride,     element_bytes};
 }
 
+// Each layout's panel shape, looked up rather than switched on: a call that packs a small
+// matrix is mostly its checks.
+constexpr auto panel_shapes = [] {
+  std::array<PanelShape, all_block_layouts.size()> shapes{};
+  for (const BlockLayout layout : all_block_layouts) {
+    shapes[static_cast<std::size_t>(layout)] = panel_shape(layout);
+  }
+  return shapes;
+}();
+
+// The same checks as one branch-light pass with no message built; any failure goes to
+// checked_job for the documented message.
+PackJob validated_job(const Operation& operation, std::size_t row_stride,
+                      std::span<const std::byte> matrix, std::span<const std::byte> buffer,
+                      std::size_t element_bytes) {
+  const auto layout = static_cast<std::size_t>(operation.layout);
+  if (layout >= panel_shapes.size()) [[unlikely]] {
+    return checked_job(operation, row_stride, matrix, buffer, element_bytes);
+  }
+  const PanelShape panel = panel_shapes[layout];
+  const std::uint32_t padded_rows =
+      panel.rows == 0 ? operation.rows : round_up(operation.rows, panel.rows);
+  const PaddedShape padded{padded_rows, round_up(operation.columns, panel.columns)};
+  std::size_t matrix_elements = 0;
+  const bool passes =
+      padded.elements() <= max_buffer_elements &&
+      (panel.rows != 0 || std::size_t{padded.rows} * panel.columns <= max_panel_elements) &&
+      row_stride >= operation.columns &&
+      matrix_extent(operation.rows, operation.columns, row_stride, matrix_elements) &&
+      holds(matrix, matrix_elements, element_bytes) &&
+      holds(buffer, padded.elements(), element_bytes) &&
+      !overlap(matrix.data(), matrix_elements * element_bytes, buffer.data(),
+               padded.elements() * element_bytes);
+  if (!passes) [[unlikely]] {
+    return checked_job(operation, row_stride, matrix, buffer, element_bytes);
+  }
+  return {operation.layout, operation.rows, operation.columns, padded.rows,
+          padded.columns,   row_stride,     element_bytes};
+}
+
 std::size_t buffer_elements(const PackJob& job) {
   return std::size_t{job.padded_rows} * job.padded_columns;
 }
@@ -134,9 +177,27 @@ bool kernels_move(std::size_t element_bytes) {
   return element_bytes == 1 || element_bytes == 2 || element_bytes == 4 || element_bytes == 8;
 }
 
+template <typename Word>
+bool zero_word(const std::byte* bytes) {
+  Word word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word == 0;
+}
+
+// Padding of all-zero bytes, read as one word of a size known to the compiler.
 bool kernels_pad_with(std::span<const std::byte> padding) {
-  return kernels_move(padding.size()) &&
-         std::ranges::all_of(padding, [](std::byte byte) { return byte == std::byte{}; });
+  switch (padding.size()) {
+    case 1:
+      return zero_word<std::uint8_t>(padding.data());
+    case 2:
+      return zero_word<std::uint16_t>(padding.data());
+    case 4:
+      return zero_word<std::uint32_t>(padding.data());
+    case 8:
+      return zero_word<std::uint64_t>(padding.data());
+    default:
+      return false;
+  }
 }
 
 kernels::SimdPath fastest_path() {
