@@ -56,6 +56,10 @@ struct PlainRow {
       std::memcpy(to, from, sizeof(Row));
     }
   }
+
+  // The row as it is stored, in a register: the walks put two side by side in one store.
+  ZUM_KERNEL static Row packed(const std::byte* matrix) { return load<Row>(matrix); }
+  ZUM_KERNEL static Row unpacked(const std::byte* buffer) { return load<Row>(buffer); }
 };
 
 // Family C, scalar: buffer[s] = matrix[column_of_stored[s]] over the 16 columns of a row; the
@@ -85,12 +89,19 @@ struct PermutedRow {
   using Row = Vector<Word, 16>;
 
   ZUM_KERNEL static void pack(const std::byte* matrix, size_t, std::byte* buffer) {
-    store(buffer, permute<pair_interleave::column_of_stored>(load<Row>(matrix),
-                                                             std::make_index_sequence<16>{}));
+    store(buffer, packed(matrix));
   }
   ZUM_KERNEL static void unpack(const std::byte* buffer, std::byte* matrix, size_t) {
-    store(matrix, permute<pair_interleave::stored_of_column>(load<Row>(buffer),
-                                                             std::make_index_sequence<16>{}));
+    store(matrix, unpacked(buffer));
+  }
+
+  ZUM_KERNEL static Row packed(const std::byte* matrix) {
+    return permute<pair_interleave::column_of_stored>(load<Row>(matrix),
+                                                      std::make_index_sequence<16>{});
+  }
+  ZUM_KERNEL static Row unpacked(const std::byte* buffer) {
+    return permute<pair_interleave::stored_of_column>(load<Row>(buffer),
+                                                      std::make_index_sequence<16>{});
   }
 };
 
