@@ -37,7 +37,6 @@ struct Matrix {
 const std::vector<Matrix> matrices{
     {"f32 256x256", 256, 256, 4},
     {"f32 64x64", 64, 64, 4},
-    {"f32 8x32", 8, 32, 4},
     {"u16 256x256", 256, 256, 2},
 };
 
@@ -156,7 +155,8 @@ void straightforward_loop(std::size_t rows, std::size_t columns, Element* __rest
     } else {
       for (std::size_t row = 0; row < rows; ++row) {
         for (std::size_t stored = 0; stored < panel.columns; ++stored) {
-          move(buffer[position + stored], matrix[row * columns + first_column + column_in_group(stored)]);
+          move(buffer[position + stored],
+               matrix[row * columns + first_column + column_in_group(stored)]);
         }
         position += panel.columns;
       }

@@ -63,7 +63,8 @@ struct ZipTranspose {
           block[r] = load<BlockRow>(matrix + at(block_row + r, row_stride, block_column));
         }
         transpose_square_blocks<k>(block);
-        for (size_t c = 0; c < k; ++c) store_channels(buffer, block_row, block_column + c, block[c]);
+        for (size_t c = 0; c < k; ++c)
+          store_channels(buffer, block_row, block_column + c, block[c]);
       }
     }
   }
@@ -72,7 +73,8 @@ struct ZipTranspose {
     for (size_t block_row = 0; block_row < height; block_row += k) {
       for (size_t block_column = 0; block_column < columns; block_column += lanes) {
         Block block;
-        for (size_t c = 0; c < k; ++c) block[c] = load_channels(buffer, block_row, block_column + c);
+        for (size_t c = 0; c < k; ++c)
+          block[c] = load_channels(buffer, block_row, block_column + c);
         transpose_square_blocks<k>(block);
         for (size_t r = 0; r < k; ++r) {
           store(matrix + at(block_row + r, row_stride, block_column), block[r]);

@@ -95,8 +95,7 @@ bool holds(std::span<const std::byte> bytes, std::size_t elements, std::size_t e
 
 // Checks everything pack and unpack refuse, in the order the refusals are documented, and
 // panics naming the first that fails. Returns the job when nothing fails.
-[[gnu::cold, gnu::noinline]] PackJob checked_job(const Operation& operation,
-                                                 std::size_t row_stride,
+[[gnu::cold, gnu::noinline]] PackJob checked_job(const Operation& operation, std::size_t row_stride,
                                                  std::span<const std::byte> matrix,
                                                  std::span<const std::byte> buffer,
                                                  std::size_t element_bytes) {

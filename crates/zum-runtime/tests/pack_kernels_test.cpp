@@ -123,9 +123,9 @@ std::string first_difference(const std::vector<std::byte>& got,
 }
 
 std::string describe(SimdPath path, BlockLayout layout, size_t width, const EdgeShape& shape) {
-  return std::string(kernels::simd_path_name(path)) + ' ' + std::string(layout_name(layout)) +
-         ' ' + std::to_string(width) + "-byte " + shape.edge + ": " + std::to_string(shape.rows) +
-         " x " + std::to_string(shape.columns) + " stride " + std::to_string(shape.row_stride);
+  return std::string(kernels::simd_path_name(path)) + ' ' + std::string(layout_name(layout)) + ' ' +
+         std::to_string(width) + "-byte " + shape.edge + ": " + std::to_string(shape.rows) + " x " +
+         std::to_string(shape.columns) + " stride " + std::to_string(shape.row_stride);
 }
 
 }  // namespace
