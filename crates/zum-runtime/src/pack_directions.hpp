@@ -14,14 +14,23 @@ namespace zum_runtime::blocked_data::kernels {
 
 inline constexpr size_t cache_line_bytes = 64;
 
-// Whether two of a kernel's rows, held as register values, fill at most one register: then the
-// walks move them with one full-width store instead of two narrower ones.
-template <typename Panel, size_t vector_bytes>
-concept PairsRows = requires(const std::byte* from) {
+// Kernels that can hand over a row as a register value, as stored or as in the matrix.
+template <typename Panel>
+concept HoldsRows = requires(const std::byte* from) {
   Panel::packed(from);
   Panel::unpacked(from);
+};
+
+// Whether two such rows fill at most one register: then the walks move them with one
+// full-width store instead of two narrower ones.
+template <typename Panel, size_t vector_bytes>
+constexpr bool pairs_rows() {
+  if constexpr (HoldsRows<Panel>) {
+    return 2 * sizeof(typename Panel::Row) <= vector_bytes;
+  } else {
+    return false;
+  }
 }
-&&2 * sizeof(typename Panel::Row) <= vector_bytes;
 
 // Pieces of the matrix packed into the buffer. Offsets are in elements.
 template <typename Word, typename Panel, size_t vector_bytes>
@@ -50,7 +59,7 @@ struct Packing {
   // all read before any is written, and two rows in one store where they fit a register.
   template <size_t count>
   ZUM_KERNEL void rows(size_t matrix_element, size_t buffer_element) const {
-    if constexpr (PairsRows<Panel, vector_bytes>) {
+    if constexpr (pairs_rows<Panel, vector_bytes>()) {
       using Pair = Vector<Word, 2 * Panel::columns>;
       std::array<Pair, count / 2> pairs;
       for (size_t pair = 0; pair < count / 2; ++pair) {
@@ -125,7 +134,7 @@ struct Unpacking {
   template <size_t count>
   ZUM_KERNEL void two_panels(size_t matrix_element, size_t buffer_element,
                              size_t second_buffer_element) const {
-    if constexpr (PairsRows<Panel, vector_bytes>) {
+    if constexpr (pairs_rows<Panel, vector_bytes>()) {
       using Pair = Vector<Word, 2 * Panel::columns>;
       std::array<Pair, count> pairs;
       for (size_t row = 0; row < count; ++row) {
