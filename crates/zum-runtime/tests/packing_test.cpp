@@ -129,9 +129,17 @@ struct HalfBits {  // a half-precision bit pattern
   std::uint16_t bits;
 };
 
-// Padding is Element{}, whatever its bytes are.
+// Padding is Element{}, whatever its bytes are, even zero in all but the highest.
 struct DefaultSeven {
   std::int32_t value = 7;
+};
+
+struct DefaultHighByte {
+  std::uint32_t value = 0x0700'0000;
+};
+
+struct DefaultHighByte64 {
+  std::uint64_t value = std::uint64_t{7} << 56;
 };
 
 // Compared as bytes: a float built from arbitrary bits may be a NaN, unequal to itself.
@@ -152,7 +160,7 @@ Element element_numbered(std::size_t number) {
 
 TEMPLATE_TEST_CASE("packing: every element width packs and round-trips like 32-bit words",
                    "[packing]", std::uint8_t, std::int16_t, HalfBits, ThreeBytes, float, double,
-                   DefaultSeven, std::uint64_t) {
+                   DefaultSeven, DefaultHighByte, DefaultHighByte64, std::uint64_t) {
   for (const Shape& shape : shapes) {
     INFO(describe(shape));
     std::vector<TestType> matrix(shape.rows * shape.row_stride, element_numbered<TestType>(3));
