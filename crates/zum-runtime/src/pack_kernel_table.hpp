@@ -109,12 +109,12 @@ inline constexpr KernelChoice kernel_table[] = {
 }  // namespace table_rows
 using table_rows::kernel_table;
 
-inline constexpr std::array compiled_paths {
-  SimdPath::generic,
 #if ZUM_X86_64
-      SimdPath::sse2, SimdPath::avx2, SimdPath::avx512,
+inline constexpr std::array compiled_paths{SimdPath::generic, SimdPath::sse2, SimdPath::avx2,
+                                           SimdPath::avx512};
+#else
+inline constexpr std::array compiled_paths{SimdPath::generic};
 #endif
-};
 
 inline constexpr std::array element_widths{std::size_t{1}, std::size_t{2}, std::size_t{4},
                                            std::size_t{8}};
