@@ -51,33 +51,36 @@ constexpr Tile tile(size_t mr, size_t nr, size_t pass_rows) {
 // Narrow: op(A) read where stored against few columns of op(B); one vector of B a row and up
 // to 16 rows a pass. The generic and SSE2 paths run the same portable kernels: 16-byte vectors,
 // SSE2 on x86-64.
-//                 path      element  lanes  wide             narrow
 template <typename T>
-constexpr std::array<PathKernels<T>, 1> kernels_by_path{};
+constexpr PathKernels<T> portable_kernels{};
+template <>
+constexpr PathKernels<float> portable_kernels<float> =
+    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels;
+template <>
+constexpr PathKernels<double> portable_kernels<double> =
+    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels;
+
+//                 path      element  lanes  wide             narrow
 #if ZUM_X86_64
+template <typename T>
+constexpr std::array<PathKernels<T>, 4> kernels_by_path{};
 template <>
 constexpr std::array<PathKernels<float>, 4> kernels_by_path<float>{
-    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
-    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
+    portable_kernels<float>,
+    portable_kernels<float>,
     avx2::Path<float, 8, tile(8, 16, 4), tile(8, 8, 8)>::kernels,
     avx512::Path<float, 16, tile(8, 32, 8), tile(16, 16, 16)>::kernels,
 };
 template <>
 constexpr std::array<PathKernels<double>, 4> kernels_by_path<double>{
-    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
-    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
+    portable_kernels<double>,
+    portable_kernels<double>,
     avx2::Path<double, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
     avx512::Path<double, 8, tile(8, 16, 8), tile(16, 8, 16)>::kernels,
 };
 #else
-template <>
-constexpr std::array<PathKernels<float>, 1> kernels_by_path<float>{
-    portable::Path<float, 4, tile(8, 8, 4), tile(8, 8, 4)>::kernels,
-};
-template <>
-constexpr std::array<PathKernels<double>, 1> kernels_by_path<double>{
-    portable::Path<double, 2, tile(8, 8, 2), tile(8, 8, 2)>::kernels,
-};
+template <typename T>
+constexpr std::array<PathKernels<T>, 1> kernels_by_path{portable_kernels<T>};
 #endif
 
 }  // namespace

@@ -46,12 +46,16 @@ struct PaddedShape {
   std::size_t elements() const { return std::size_t{rows} * columns; }
 };
 
+// rows × columns padded to whole panels of `panel`.
+PaddedShape padded_shape(PanelShape panel, u16 rows, u16 columns) {
+  return {panel.rows == 0 ? rows : round_up(rows, panel.rows), round_up(columns, panel.columns)};
+}
+
 // The shape padded to whole panels; panics when the mapping cannot address every position.
 PaddedShape addressable_shape(const Operation& operation) {
   require_valid_layout(operation.layout);
   const PanelShape panel = panel_shape(operation.layout);
-  const PaddedShape padded{panel.rows == 0 ? operation.rows : round_up(operation.rows, panel.rows),
-                           round_up(operation.columns, panel.columns)};
+  const PaddedShape padded = padded_shape(panel, operation.rows, operation.columns);
   if (padded.elements() > max_buffer_elements) {
     operation.refuse("its blocked buffer of " + std::to_string(padded.rows) + " x " +
                      std::to_string(padded.columns) + " = " + std::to_string(padded.elements()) +
@@ -147,9 +151,7 @@ PackJob validated_job(const Operation& operation, std::size_t row_stride,
     return checked_job(operation, row_stride, matrix, buffer, element_bytes);
   }
   const PanelShape panel = panel_shapes[layout];
-  const std::uint32_t padded_rows =
-      panel.rows == 0 ? operation.rows : round_up(operation.rows, panel.rows);
-  const PaddedShape padded{padded_rows, round_up(operation.columns, panel.columns)};
+  const PaddedShape padded = padded_shape(panel, operation.rows, operation.columns);
   std::size_t matrix_elements = 0;
   const bool passes =
       padded.elements() <= max_buffer_elements &&
