@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
-#include "gemm.hpp"
+#include "gemm/gemm.hpp"
 
 namespace {
 

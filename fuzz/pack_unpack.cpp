@@ -9,7 +9,7 @@
 
 #include "blocked_data.hpp"
 #include "fuzz_input.hpp"
-#include "packing.hpp"
+#include "pack/packing.hpp"
 
 namespace {
 

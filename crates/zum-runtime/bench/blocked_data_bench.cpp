@@ -10,7 +10,7 @@
 
 #include "blocked_data.hpp"
 #include "reporting.hpp"
-#include "unchecked_mapping.hpp"
+#include "internal/unchecked_mapping.hpp"
 
 namespace tests {
 void kiv_block_layouts_are_bijections();

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "gemm.hpp"
-#include "gemm_driver.hpp"
+#include "gemm/gemm.hpp"
+#include "gemm/internal/driver.hpp"
 #include "reporting.hpp"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <source_location>
 #include <string>
 
-#include "checked_arithmetic.hpp"
-#include "pair_interleave.hpp"
-#include "panic.hpp"
-#include "unchecked_mapping.hpp"
+#include "base/checked_arithmetic.hpp"
+#include "internal/pair_interleave.hpp"
+#include "base/panic.hpp"
+#include "internal/unchecked_mapping.hpp"
 
 namespace zum_runtime::blocked_data {
 namespace {

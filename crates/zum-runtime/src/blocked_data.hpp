@@ -1,12 +1,12 @@
 #pragma once
 
-#include "config.hpp"
+#include <zum_runtime/config.hpp>
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
-#include "panic.hpp"
+#include <zum_runtime/panic.hpp>
 
 // Blocked buffers: a matrix of rows × columns elements stored as a sequence of panels, each a
 // contiguous run of elements covering a rectangle of the matrix. Positions are counted in

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "config.hpp"
+#include <zum_runtime/config.hpp>
 
 // The runtime library zum_runtime: blocked-data layouts, packing matrices into them, matrix
 // multiplication through them, and the checked arithmetic and panic they are built on.
-#include "blocked_data.hpp"
-#include "checked_arithmetic.hpp"
-#include "gemm.hpp"
-#include "packing.hpp"
-#include "panic.hpp"
+#include <zum_runtime/blocked_data.hpp>
+#include <zum_runtime/checked_arithmetic.hpp>
+#include <zum_runtime/gemm.hpp>
+#include <zum_runtime/packing.hpp>
+#include <zum_runtime/panic.hpp>

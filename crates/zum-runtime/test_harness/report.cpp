@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "panic.hpp"
+#include "base/panic.hpp"
 
 namespace zum_runtime::test_harness {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "assertions.hpp"
-#include "checked_arithmetic.hpp"
-#include "panic.hpp"
+#include "base/internal/assertions.hpp"
+#include "base/checked_arithmetic.hpp"
+#include "base/panic.hpp"
 #include "panic_capture.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "coordinate_set.hpp"
+#include "internal/coordinate_set.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "gemm.hpp"
+#include "gemm/gemm.hpp"
 #include "panic_capture.hpp"
 
 namespace {

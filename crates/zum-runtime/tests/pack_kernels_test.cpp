@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "blocked_data.hpp"
-#include "pack_kernels.hpp"
+#include "pack/internal/kernels.hpp"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "blocked_data.hpp"
-#include "pack_kernels.hpp"
-#include "packing.hpp"
+#include "pack/internal/kernels.hpp"
+#include "pack/packing.hpp"
 #include "panic_capture.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "panic.hpp"
+#include "base/panic.hpp"
 
 namespace zum_runtime::testing {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "gemm.hpp"
-#include "gemm_driver.hpp"
-#include "pack_kernels.hpp"
+#include "gemm/gemm.hpp"
+#include "gemm/internal/driver.hpp"
+#include "pack/internal/kernels.hpp"
 
 namespace zum_gemm_e2e {
 namespace {

@@ -16,9 +16,9 @@ int main(int argc, char* argv[]) {
 
 #include <catch2/catch.hpp>
 
-#include "assertions.hpp"
-#include "checked_arithmetic.hpp"
-#include "coordinate_set.hpp"
+#include "base/internal/assertions.hpp"
+#include "base/checked_arithmetic.hpp"
+#include "internal/coordinate_set.hpp"
 #include "lib.hpp"
 #include "test_harness.hpp"
 

@@ -1,5 +1,5 @@
 // Maps the family A configurations correctly, then divides by zero in the first family B one.
-#include "checked_arithmetic.hpp"
+#include "base/checked_arithmetic.hpp"
 #include "faulty_mapping.hpp"
 
 namespace zum_runtime::blocked_data {

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "gemm/internal/driver.hpp"
+
+// How a call runs: the block sizes, the measured switch points between the ways of running,
+// and the ways themselves. Internal.
+namespace zum_runtime::gemm::driver {
+
+using kernels::PathKernels;
+using std::size_t;
+
+// Block sizes. A packed block holds at most 65,536 elements, the mapping's limit; kc is a
+// whole number of 16-column groups.
+struct Blocking {
+  size_t kc;  // depth of a packed block
+  size_t mc;  // rows of op(A) in a family B block
+  size_t nc;  // columns of op(B) in a family A block
+};
+template <typename T>
+constexpr Blocking blocking{256, 256, 256};
+template <>
+constexpr Blocking blocking<double>{256, 128, 256};
+
+constexpr bool fits_mapping(Blocking sizes) {
+  return sizes.kc % 16 == 0 && sizes.kc * sizes.mc <= 65536 && sizes.kc * sizes.nc <= 65536;
+}
+static_assert(fits_mapping(blocking<float>) && fits_mapping(blocking<double>));
+
+// Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B streams through once;
+// up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats
+// packing it); up to stored_a_columns_limit columns of op(B), only op(B) is packed (op(A) read
+// where stored beats packing an A that few columns reuse).
+constexpr size_t swept_rows_limit = 6;
+constexpr size_t stored_rows_limit = 8;
+constexpr size_t stored_a_columns_limit = 128;
+
+// How a problem runs, decided once from the whole problem so that every thread's part of it
+// runs the same way.
+struct Plan {
+  Strategy strategy;
+  bool narrow_panels;  // op(B)'s panels have the narrow tile's columns
+};
+
+template <typename T>
+Plan chosen_plan(const Problem<T>& problem, const PathKernels<T>& kernels);
+
+// Runs (a thread's part of) a problem the way the plan says.
+template <typename T>
+void run_plan(const Problem<T>& problem, const PathKernels<T>& kernels, const Plan& plan);
+
+// The ways of running, around the kernels.
+template <typename T>
+void run_blocked(const Problem<T>& problem, const PathKernels<T>& kernels);
+template <typename T>
+void run_stored_a(const Problem<T>& problem, const PathKernels<T>& kernels, bool narrow);
+template <typename T>
+void run_stored(const Problem<T>& problem, const PathKernels<T>& kernels);
+template <typename T>
+void run_sweep(const Problem<T>& problem, const PathKernels<T>& kernels);
+
+// The parts of a problem that `threads` threads take, and the threads a problem asks for.
+template <typename T>
+std::vector<Problem<T>> parts_of(const Problem<T>& problem, unsigned threads);
+unsigned threads_asked(unsigned threads);
+
+}  // namespace zum_runtime::gemm::driver

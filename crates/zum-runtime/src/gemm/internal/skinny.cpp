@@ -1,0 +1,83 @@
+#include <algorithm>
+
+#include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/plan.hpp"
+
+// The skinny ways, for few rows or few columns: op(A) read where it is stored, op(B) packed
+// (stored_a) or read where stored too (stored), or streamed through once (sweep).
+namespace zum_runtime::gemm::driver {
+
+using kernels::round_up;
+
+// op(A) where stored, against op(B) packed into the narrow or the wide tile's panels.
+template <typename T>
+void run_stored_a(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
+  const Blocking sizes = blocking<T>;
+  const auto multiply = narrow ? kernels.stored_a_narrow : kernels.stored_a_wide;
+  T* b_buffer = workspace<T>(1, sizes.kc * sizes.nc);
+  for_each_slab(p, sizes.kc, [&](size_t depth_start, size_t depth, const Output<T>& out) {
+    const StridedMatrix<T> a = op_a(p).offset(0, depth_start);
+    for (size_t column = 0; column < p.n; column += sizes.nc) {
+      const size_t columns = std::min(sizes.nc, p.n - column);
+      const T* b = b_block(p, kernels, depth_start, column, depth, columns,
+                           narrow ? kernels.narrow : kernels.wide, b_buffer);
+      multiply(a, b, depth, round_up(depth, 16), out.offset(0, column).shape(p.m, columns));
+    }
+  });
+}
+
+// Both where stored; the columns past the last whole panel are packed, as one panel. The
+// kernels compute exactly what run_stored_a computes with the wide panels, which a packed B
+// holds.
+template <typename T>
+void run_stored(const Problem<T>& p, const PathKernels<T>& kernels) {
+  if (is_packed(p)) return run_stored_a(p, kernels, p.packed_b.nr != kernels.wide.nr);
+  const Blocking sizes = blocking<T>;
+  const size_t nr = kernels.wide.nr;
+  const size_t whole_columns = p.n / nr * nr;
+  T* tail_panel = workspace<T>(1, sizes.kc * nr);
+  for_each_slab(p, sizes.kc, [&](size_t depth_start, size_t depth, const Output<T>& out) {
+    const StridedMatrix<T> a = op_a(p).offset(0, depth_start);
+    if (whole_columns != 0) {
+      kernels.stored(a, op_b(p).offset(depth_start, 0), depth, out.shape(p.m, whole_columns));
+    }
+    if (whole_columns != p.n) {
+      const size_t columns = p.n - whole_columns;
+      kernels::pack_rows(op_b(p).offset(depth_start, whole_columns), depth, columns, nr,
+                         tail_panel);
+      kernels.stored_a_wide(a, tail_panel, depth, round_up(depth, 16),
+                            out.offset(0, whole_columns));
+    }
+  });
+}
+
+// A few rows of op(A): B streams through once, row by row; a packed B panel by panel, in the
+// same order of k.
+template <typename T>
+void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
+  const Output<T> out = output(p);
+  scale(out);
+  if (!is_packed(p)) return kernels.sweep(op_a(p), op_b(p), p.k, out);
+  const size_t kc = blocking<T>.kc;
+  const size_t nr = p.packed_b.nr;
+  for (size_t depth_start = 0; depth_start < p.k; depth_start += kc) {
+    const size_t depth = std::min(kc, p.k - depth_start);
+    const StridedMatrix<T> a = op_a(p).offset(0, depth_start);
+    for (size_t column = 0; column < p.n; column += nr) {
+      const T* panel =
+          b_block<T>(p, kernels, depth_start, column, depth, nr, kernels.wide, nullptr);
+      kernels.sweep(a, {panel, nr, 1}, depth,
+                    out.offset(0, column).shape(p.m, std::min(nr, p.n - column)));
+    }
+  }
+}
+
+#define ZUM_INSTANTIATE(T)                                                                 \
+  template void run_stored_a<T>(const Problem<T>&, const PathKernels<T>&, bool);           \
+  template void run_stored<T>(const Problem<T>&, const PathKernels<T>&);                   \
+  template void run_sweep<T>(const Problem<T>&, const PathKernels<T>&);
+ZUM_INSTANTIATE(float)
+ZUM_INSTANTIATE(double)
+#undef ZUM_INSTANTIATE
+
+}  // namespace zum_runtime::gemm::driver

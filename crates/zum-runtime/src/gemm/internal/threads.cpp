@@ -1,0 +1,123 @@
+#include <sched.h>
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/plan.hpp"
+
+// The thread split: C in ranges of whole row passes or column panels, one per thread, each run
+// the way the whole problem's plan says.
+namespace zum_runtime::gemm::driver {
+namespace {
+
+// Threads split C into row or column ranges that start on these multiples, so every element
+// is computed by the same passes, in the same order, as on one thread: row passes are at most
+// 16 rows, column panels at most 32 columns, and 64 keeps each thread's C on its own lines.
+constexpr size_t thread_row_multiple = 16;
+constexpr size_t thread_column_multiple = 64;
+// A thread costs tens of microseconds to start: each gets at least this many multiply-adds.
+constexpr double multiply_adds_per_thread = 2.0e6;
+
+unsigned cores_available() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+}
+
+// The rows [first, first + count) of the problem, or its columns.
+template <typename T>
+Problem<T> rows_of(Problem<T> p, size_t first, size_t count) {
+  p.a = p.a.subspan(p.transpose_a == Transpose::no ? first * p.a_row_stride : first);
+  p.c = p.c.subspan(first * p.c_row_stride);
+  p.m = count;
+  return p;
+}
+template <typename T>
+Problem<T> columns_of(Problem<T> p, size_t first, size_t count) {
+  if (is_packed(p)) {
+    p.packed_b.first_column += first;
+  } else {
+    p.b = p.b.subspan(p.transpose_b == Transpose::no ? first : first * p.b_row_stride);
+  }
+  p.c = p.c.subspan(first);
+  p.n = count;
+  return p;
+}
+
+// Runs the parts on their own threads, the first on the caller's; a failure in any part is
+// rethrown to the caller once all have finished.
+template <typename T>
+void run_parts(const std::vector<Problem<T>>& parts, const PathKernels<T>& kernels,
+               const Plan& plan) {
+  std::vector<std::exception_ptr> failures(parts.size());
+  const auto run_part = [&](size_t part) {
+    try {
+      run_plan(parts[part], kernels, plan);
+    } catch (...) {
+      failures[part] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (size_t part = 1; part < parts.size(); ++part) workers.emplace_back(run_part, part);
+    run_part(0);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+}  // namespace
+
+template <typename T>
+std::vector<Problem<T>> parts_of(const Problem<T>& p, unsigned threads) {
+  const bool by_rows = p.m >= p.n;
+  const size_t extent = by_rows ? p.m : p.n;
+  const size_t multiple = by_rows ? thread_row_multiple : thread_column_multiple;
+  const size_t units = (extent + multiple - 1) / multiple;
+  const double multiply_adds = double(p.m) * double(p.n) * double(p.k);
+  const size_t by_work =
+      static_cast<size_t>(std::max(1.0, multiply_adds / multiply_adds_per_thread));
+  const size_t count = std::min({size_t{threads}, units, by_work});
+  std::vector<Problem<T>> parts;
+  for (size_t part = 0; part < count; ++part) {
+    const size_t first = std::min(extent, units * part / count * multiple);
+    const size_t last = std::min(extent, units * (part + 1) / count * multiple);
+    parts.push_back(by_rows ? rows_of(p, first, last - first) : columns_of(p, first, last - first));
+  }
+  return parts;
+}
+
+unsigned threads_asked(unsigned threads) { return threads == 0 ? cores_available() : threads; }
+
+SimdPath chosen_path() {
+  static const SimdPath path = kernels::runnable_paths().back();
+  return path;
+}
+
+template <typename T>
+void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
+  if (p.m == 0 || p.n == 0) return;
+  if (p.k == 0 || p.alpha == T{0}) {
+    scale(output(p));
+    return;
+  }
+  const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
+  Plan plan = chosen_plan(p, kernels);
+  if (strategy != Strategy::chosen) plan.strategy = strategy;
+  if (is_packed(p)) plan.narrow_panels = p.packed_b.nr != kernels.wide.nr;
+  run_parts(parts_of(p, threads_asked(p.threads)), kernels, plan);
+}
+
+#define ZUM_INSTANTIATE(T)                                                           \
+  template std::vector<Problem<T>> parts_of<T>(const Problem<T>&, unsigned);         \
+  template void run<T>(const Problem<T>&, SimdPath, Strategy);
+ZUM_INSTANTIATE(float)
+ZUM_INSTANTIATE(double)
+#undef ZUM_INSTANTIATE
+
+}  // namespace zum_runtime::gemm::driver
