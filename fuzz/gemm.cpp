@@ -22,10 +22,12 @@ constexpr std::size_t arena_elements = 16384;
 constexpr std::size_t max_size = 40;  // an input runs in well under a millisecond
 
 struct Region {
-  std::size_t offset, length;                  // the span, in the arena
-  std::size_t rows, columns, stride;           // the stored matrix
+  std::size_t offset, length;         // the span, in the arena
+  std::size_t rows, columns, stride;  // the stored matrix
   u128 extent() const { return rows == 0 || columns == 0 ? 0 : u128(rows - 1) * stride + columns; }
-  std::size_t at(std::size_t row, std::size_t column) const { return offset + row * stride + column; }
+  std::size_t at(std::size_t row, std::size_t column) const {
+    return offset + row * stride + column;
+  }
 };
 
 template <typename T>
@@ -85,7 +87,8 @@ bool refused(const Call<T>& call) {
     if (r->stride < r->columns) return true;
   }
   if (call.m == 0 || call.n == 0) return false;
-  if (call.reads() && (call.a.extent() > call.a.length || call.b.extent() > call.b.length)) return true;
+  if (call.reads() && (call.a.extent() > call.a.length || call.b.extent() > call.b.length))
+    return true;
   if (call.c.extent() > call.c.length) return true;
   if (!call.reads()) return false;
   std::vector<bool> in_c(arena_elements);
@@ -113,14 +116,16 @@ void check_result(const Call<T>& call, const std::vector<T>& before, const std::
   std::vector<bool> in_c(arena_elements);
   for_each_element(call.c, [&](std::size_t at) { in_c[at] = true; });
   for (std::size_t at = 0; at < arena_elements; ++at) {
-    if (!in_c[at]) require(std::memcmp(&before[at], &after[at], sizeof(T)) == 0, "nothing outside C changes");
+    if (!in_c[at])
+      require(std::memcmp(&before[at], &after[at], sizeof(T)) == 0, "nothing outside C changes");
   }
   const bool beta_reads = call.beta != T(0);
   for (std::size_t i = 0; i < call.m; ++i) {
     for (std::size_t j = 0; j < call.n; ++j) {
       long double sum = 0, magnitude = 0;
       for (std::size_t p = 0; call.reads() && p < call.k; ++p) {
-        const long double product = (long double)op_a(call, before, i, p) * op_b(call, before, p, j);
+        const long double product =
+            (long double)op_a(call, before, i, p) * op_b(call, before, p, j);
         sum += product;
         magnitude += std::fabs(product);
       }

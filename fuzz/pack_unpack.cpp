@@ -42,9 +42,10 @@ Call read_call(zum_fuzz::Input& input) {
   call.rows = input.take<u16>();
   call.columns = input.take<u16>();
   const auto stride_kind = input.take<std::uint8_t>();
-  call.row_stride = stride_kind % 2 == 1
-                        ? input.take<std::uint64_t>()
-                        : static_cast<std::size_t>(std::max(0, call.columns + input.take<std::int8_t>()));
+  call.row_stride =
+      stride_kind % 2 == 1
+          ? input.take<std::uint64_t>()
+          : static_cast<std::size_t>(std::max(0, call.columns + input.take<std::int8_t>()));
   const std::size_t elements = arena_bytes / call.width;
   call.matrix_offset = input.take<std::uint32_t>() % elements;
   call.matrix_length = placed(input, elements, call.matrix_offset);
@@ -80,7 +81,8 @@ bool refused(const Call& call) {
                           ? 0
                           : u128(call.rows - 1) * call.row_stride + call.columns;
   if (extent > call.matrix_length || shape.elements() > call.buffer_length) return true;
-  const u128 matrix_start = call.matrix_offset * call.width, buffer_start = call.buffer_offset * call.width;
+  const u128 matrix_start = call.matrix_offset * call.width,
+             buffer_start = call.buffer_offset * call.width;
   const u128 matrix_end = matrix_start + extent * call.width;
   const u128 buffer_end = buffer_start + shape.elements() * call.width;
   return extent != 0 && shape.elements() != 0 && matrix_start < buffer_end &&
@@ -88,7 +90,8 @@ bool refused(const Call& call) {
 }
 
 // The arena after the call, position by position through the mapping.
-std::vector<std::uint8_t> expected_arena(const Call& call, const std::vector<std::uint8_t>& before) {
+std::vector<std::uint8_t> expected_arena(const Call& call,
+                                         const std::vector<std::uint8_t>& before) {
   std::vector<std::uint8_t> after = before;
   const Padded shape = padded(call);
   for (std::size_t position = 0; position < shape.elements(); ++position) {
@@ -124,10 +127,14 @@ void make_call(const Call& call, std::vector<std::uint8_t>& arena) {
 
 void make_call(const Call& call, std::vector<std::uint8_t>& arena) {
   switch (call.width) {
-    case 1: return make_call<std::uint8_t>(call, arena);
-    case 2: return make_call<std::uint16_t>(call, arena);
-    case 4: return make_call<std::uint32_t>(call, arena);
-    default: return make_call<std::uint64_t>(call, arena);
+    case 1:
+      return make_call<std::uint8_t>(call, arena);
+    case 2:
+      return make_call<std::uint16_t>(call, arena);
+    case 4:
+      return make_call<std::uint32_t>(call, arena);
+    default:
+      return make_call<std::uint64_t>(call, arena);
   }
 }
 

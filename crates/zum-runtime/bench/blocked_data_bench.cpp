@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "blocked_data.hpp"
-#include "reporting.hpp"
 #include "internal/unchecked_mapping.hpp"
+#include "reporting.hpp"
 
 namespace tests {
 void kiv_block_layouts_are_bijections();

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "blocked_data.hpp"
+#include "internal/pair_interleave.hpp"
 #include "pack/internal/kernels.hpp"
 #include "pack/packing.hpp"
-#include "internal/pair_interleave.hpp"
 #include "reporting.hpp"
 
 namespace {

@@ -19,8 +19,7 @@ inline benchmark::ConsoleReporter::OutputOptions console_options() {
 // one run does. Failed runs stand for nothing.
 inline bool stands_for_benchmark(const Run& run) {
   if (run.error_occurred) return false;
-  return run.run_type == Run::RT_Iteration ? run.repetitions <= 1
-                                           : run.aggregate_name == "median";
+  return run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
 }
 
 }  // namespace zum_bench

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/checked_arithmetic.hpp"
-#include "internal/pair_interleave.hpp"
 #include "base/panic.hpp"
+#include "internal/pair_interleave.hpp"
 #include "internal/unchecked_mapping.hpp"
 
 namespace zum_runtime::blocked_data {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "base/internal/assertions.hpp"
 #include "base/checked_arithmetic.hpp"
+#include "base/internal/assertions.hpp"
 #include "base/panic.hpp"
 #include "panic_capture.hpp"
 

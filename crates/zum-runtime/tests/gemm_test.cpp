@@ -166,8 +166,7 @@ void check_every_path_and_strategy() {
         const Case s{ta, tb, dims[0], dims[1], dims[2]};
         for (SimdPath path : kernels::runnable_paths()) {
           for (Strategy strategy : strategies) {
-            INFO(zum_runtime::simd::simd_path_name(path)
-                 << " strategy " << int(strategy));
+            INFO(zum_runtime::simd::simd_path_name(path) << " strategy " << int(strategy));
             const std::string failure = run_and_check<T>(s, path, strategy, T(1), T(0));
             REQUIRE(failure == "");
           }

@@ -16,8 +16,8 @@ int main(int argc, char* argv[]) {
 
 #include <catch2/catch.hpp>
 
-#include "base/internal/assertions.hpp"
 #include "base/checked_arithmetic.hpp"
+#include "base/internal/assertions.hpp"
 #include "internal/coordinate_set.hpp"
 #include "lib.hpp"
 #include "test_harness.hpp"

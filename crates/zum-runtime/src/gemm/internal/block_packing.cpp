@@ -91,14 +91,14 @@ const T* b_block(const Problem<T>& p, const PathKernels<T>& kernels, size_t dept
          (packed.first_column + column) * round_up(depth, 16);
 }
 
-#define ZUM_INSTANTIATE(T)                                                                   \
-  template T* workspace<T>(size_t, size_t);                                                  \
-  template void scale<T>(const Output<T>&);                                                  \
-  template void pack_a<T>(const Problem<T>&, size_t, size_t, size_t, size_t, T*);            \
-  template void pack_b<T>(const Problem<T>&, const PathKernels<T>&, size_t, size_t, size_t, \
-                          size_t, const kernels::Tile&, T*);                                 \
-  template const T* b_block<T>(const Problem<T>&, const PathKernels<T>&, size_t, size_t,     \
-                               size_t, size_t, const kernels::Tile&, T*);
+#define ZUM_INSTANTIATE(T)                                                                       \
+  template T* workspace<T>(size_t, size_t);                                                      \
+  template void scale<T>(const Output<T>&);                                                      \
+  template void pack_a<T>(const Problem<T>&, size_t, size_t, size_t, size_t, T*);                \
+  template void pack_b<T>(const Problem<T>&, const PathKernels<T>&, size_t, size_t, size_t,      \
+                          size_t, const kernels::Tile&, T*);                                     \
+  template const T* b_block<T>(const Problem<T>&, const PathKernels<T>&, size_t, size_t, size_t, \
+                               size_t, const kernels::Tile&, T*);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)
 #undef ZUM_INSTANTIATE

@@ -56,8 +56,7 @@ void pack_b(const Problem<T>& p, const PathKernels<T>& kernels, size_t depth_sta
 // now into `buffer`.
 template <typename T>
 const T* b_block(const Problem<T>& p, const PathKernels<T>& kernels, size_t depth_start,
-                 size_t column, size_t depth, size_t columns, const kernels::Tile& tile,
-                 T* buffer);
+                 size_t column, size_t depth, size_t columns, const kernels::Tile& tile, T* buffer);
 
 // Steps over k in slabs of kc; every slab after the first adds to what C holds.
 template <typename T, typename Slab>

@@ -40,9 +40,9 @@ void pack_b_whole(const Problem<T>& p, SimdPath path, T* buffer) {
   }
 }
 
-#define ZUM_INSTANTIATE(T)                                                     \
-  template size_t packed_panel_columns<T>(size_t, SimdPath);                   \
-  template size_t packed_b_elements<T>(size_t, size_t, SimdPath);              \
+#define ZUM_INSTANTIATE(T)                                        \
+  template size_t packed_panel_columns<T>(size_t, SimdPath);      \
+  template size_t packed_b_elements<T>(size_t, size_t, SimdPath); \
   template void pack_b_whole<T>(const Problem<T>&, SimdPath, T*);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)

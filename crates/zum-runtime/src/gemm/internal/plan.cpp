@@ -61,9 +61,9 @@ RunDescription describe(const Problem<T>& p, SimdPath path) {
   return {"blocked", blocked_data::layout_name(tile.a_layout), b_layout, tile.mr, tile.nr, parts};
 }
 
-#define ZUM_INSTANTIATE(T)                                                            \
-  template Plan chosen_plan<T>(const Problem<T>&, const PathKernels<T>&);             \
-  template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&);   \
+#define ZUM_INSTANTIATE(T)                                                          \
+  template Plan chosen_plan<T>(const Problem<T>&, const PathKernels<T>&);           \
+  template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&); \
   template RunDescription describe<T>(const Problem<T>&, SimdPath);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)

@@ -72,9 +72,9 @@ void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
   }
 }
 
-#define ZUM_INSTANTIATE(T)                                                                 \
-  template void run_stored_a<T>(const Problem<T>&, const PathKernels<T>&, bool);           \
-  template void run_stored<T>(const Problem<T>&, const PathKernels<T>&);                   \
+#define ZUM_INSTANTIATE(T)                                                       \
+  template void run_stored_a<T>(const Problem<T>&, const PathKernels<T>&, bool); \
+  template void run_stored<T>(const Problem<T>&, const PathKernels<T>&);         \
   template void run_sweep<T>(const Problem<T>&, const PathKernels<T>&);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)

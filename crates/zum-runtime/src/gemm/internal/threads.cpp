@@ -92,7 +92,9 @@ std::vector<Problem<T>> parts_of(const Problem<T>& p, unsigned threads) {
   return parts;
 }
 
-unsigned threads_asked(unsigned threads) { return threads == 0 ? cores_available() : threads; }
+unsigned threads_asked(unsigned threads) {
+  return threads == 0 ? cores_available() : threads;
+}
 
 SimdPath chosen_path() {
   static const SimdPath path = kernels::runnable_paths().back();
@@ -113,8 +115,8 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
   run_parts(parts_of(p, threads_asked(p.threads)), kernels, plan);
 }
 
-#define ZUM_INSTANTIATE(T)                                                           \
-  template std::vector<Problem<T>> parts_of<T>(const Problem<T>&, unsigned);         \
+#define ZUM_INSTANTIATE(T)                                                   \
+  template std::vector<Problem<T>> parts_of<T>(const Problem<T>&, unsigned); \
   template void run<T>(const Problem<T>&, SimdPath, Strategy);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <utility>
 
-#include "pack/internal/row_kernels.hpp"
 #include "internal/pair_interleave.hpp"
+#include "pack/internal/row_kernels.hpp"
 #include "simd/internal/vectors.hpp"
 
 // Panel kernels of family B: a whole panel of `height` rows × 16 columns, stored as 16 load

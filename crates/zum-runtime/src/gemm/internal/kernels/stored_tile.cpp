@@ -1,6 +1,5 @@
-// The stored tiles of one kernel set and element type (path_source.hpp): op(A) read where
-// stored against the wide or the narrow panels of a packed op(B), or against op(B) where
-// stored.
+// Both operands read where stored, op(B) untransposed, for one kernel set and element type
+// (path_source.hpp).
 #include "gemm/internal/kernels/path_source.hpp"
 
 ZUM_GEMM_REGION_BEGIN
@@ -10,31 +9,13 @@ namespace zum_runtime::gemm::kernels::ZUM_GEMM_PATH {
 #include "gemm/internal/kernels/stored_tile.inc"
 
 template <typename T>
-void stored_a_wide(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,
-                   Output<T> out) {
-  constexpr KernelTiles tiles = ZUM_GEMM_TILES(T);
-  StoredTile<T, tiles.lanes, tiles.wide>::stored_a(a, b_block, depth, b_depth, out);
-}
-
-template <typename T>
-void stored_a_narrow(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,
-                     Output<T> out) {
-  constexpr KernelTiles tiles = ZUM_GEMM_TILES(T);
-  StoredTile<T, tiles.lanes, tiles.narrow>::stored_a(a, b_block, depth, b_depth, out);
-}
-
-template <typename T>
 void stored(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> out) {
   constexpr KernelTiles tiles = ZUM_GEMM_TILES(T);
   StoredTile<T, tiles.lanes, tiles.wide>::stored(a, b, depth, out);
 }
 
-using Element = ZUM_GEMM_ELEMENT;
-template void stored_a_wide(StridedMatrix<Element>, const Element*, size_t, size_t,
-                            Output<Element>);
-template void stored_a_narrow(StridedMatrix<Element>, const Element*, size_t, size_t,
-                              Output<Element>);
-template void stored(StridedMatrix<Element>, StridedMatrix<Element>, size_t, Output<Element>);
+template void stored(StridedMatrix<ZUM_GEMM_ELEMENT>, StridedMatrix<ZUM_GEMM_ELEMENT>, size_t,
+                     Output<ZUM_GEMM_ELEMENT>);
 
 }  // namespace zum_runtime::gemm::kernels::ZUM_GEMM_PATH
 ZUM_GEMM_REGION_END

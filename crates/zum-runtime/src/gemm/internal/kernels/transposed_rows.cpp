@@ -8,8 +8,7 @@ namespace zum_runtime::gemm::kernels::ZUM_GEMM_PATH {
 #include "gemm/internal/kernels/transposed_rows.inc"
 
 template <typename T>
-void pack_transposed_rows(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr,
-                          T* buffer) {
+void pack_transposed_rows(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr, T* buffer) {
   TransposedRows<T, ZUM_GEMM_TILES(T).lanes>::pack(b, depth, columns, nr, buffer);
 }
 
