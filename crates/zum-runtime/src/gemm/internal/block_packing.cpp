@@ -4,7 +4,6 @@
 #include <memory>
 #include <new>
 
-#include "gemm/internal/plan.hpp"
 #include "internal/pair_interleave.hpp"
 #include "pack/packing.hpp"
 

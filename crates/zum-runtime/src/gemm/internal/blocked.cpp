@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "gemm/internal/block_packing.hpp"
-#include "gemm/internal/plan.hpp"
+#include "gemm/internal/ways.hpp"
 
 // The blocked way, the loops around the packed tile: per slab of k (pc), the rows of op(A)
 // packed block by block (ic), then each block of op(B) (jc) against all of them; the kernel

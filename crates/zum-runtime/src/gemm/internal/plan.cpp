@@ -3,6 +3,8 @@
 #include <string_view>
 
 #include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/threads.hpp"
+#include "gemm/internal/ways.hpp"
 
 namespace zum_runtime::gemm::driver {
 

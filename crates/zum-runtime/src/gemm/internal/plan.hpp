@@ -1,12 +1,11 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
 #include "gemm/internal/driver.hpp"
 
 // How a call runs: the block sizes, the measured switch points between the ways of running,
-// and the ways themselves. Internal.
+// and the plan they make. Internal.
 namespace zum_runtime::gemm::driver {
 
 using kernels::PathKernels;
@@ -50,20 +49,5 @@ Plan chosen_plan(const Problem<T>& problem, const PathKernels<T>& kernels);
 // Runs (a thread's part of) a problem the way the plan says.
 template <typename T>
 void run_plan(const Problem<T>& problem, const PathKernels<T>& kernels, const Plan& plan);
-
-// The ways of running, around the kernels.
-template <typename T>
-void run_blocked(const Problem<T>& problem, const PathKernels<T>& kernels);
-template <typename T>
-void run_stored_a(const Problem<T>& problem, const PathKernels<T>& kernels, bool narrow);
-template <typename T>
-void run_stored(const Problem<T>& problem, const PathKernels<T>& kernels);
-template <typename T>
-void run_sweep(const Problem<T>& problem, const PathKernels<T>& kernels);
-
-// The parts of a problem that `threads` threads take, and the threads a problem asks for.
-template <typename T>
-std::vector<Problem<T>> parts_of(const Problem<T>& problem, unsigned threads);
-unsigned threads_asked(unsigned threads);
 
 }  // namespace zum_runtime::gemm::driver

@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "gemm/internal/block_packing.hpp"
-#include "gemm/internal/plan.hpp"
+#include "gemm/internal/ways.hpp"
 
 // The skinny ways, for few rows or few columns: op(A) read where it is stored, op(B) packed
 // (stored_a) or read where stored too (stored), or streamed through once (sweep).

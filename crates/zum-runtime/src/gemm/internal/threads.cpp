@@ -7,6 +7,7 @@
 
 #include "gemm/internal/block_packing.hpp"
 #include "gemm/internal/plan.hpp"
+#include "gemm/internal/threads.hpp"
 
 // The thread split: C in ranges of whole row passes or column panels, one per thread, each run
 // the way the whole problem's plan says.
