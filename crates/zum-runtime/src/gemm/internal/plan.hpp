@@ -19,9 +19,9 @@ struct Blocking {
   size_t nc;  // columns of op(B) in a family A block
 };
 template <typename T>
-constexpr Blocking blocking{256, 256, 256};
+inline constexpr Blocking blocking{256, 256, 256};
 template <>
-constexpr Blocking blocking<double>{256, 128, 256};
+inline constexpr Blocking blocking<double>{256, 128, 256};
 
 constexpr bool fits_mapping(Blocking sizes) {
   return sizes.kc % 16 == 0 && sizes.kc * sizes.mc <= 65536 && sizes.kc * sizes.nc <= 65536;
