@@ -31,7 +31,8 @@ std::vector<T> random_values(size_t count, unsigned seed) {
 template <typename To, typename From>
 std::vector<To> converted(const std::vector<From>& from, bool magnitudes) {
   std::vector<To> to(from.size());
-  for (size_t i = 0; i < from.size(); ++i) to[i] = magnitudes ? std::fabs(To(from[i])) : To(from[i]);
+  for (size_t i = 0; i < from.size(); ++i)
+    to[i] = magnitudes ? std::fabs(To(from[i])) : To(from[i]);
   return to;
 }
 
@@ -75,8 +76,9 @@ std::string check(const Shape& shape, T beta, Kernel kernel, Definition definiti
     const bool inside = at % stride < shape.columns;
     const long double bound = (long double)(shape.depth + 2) * epsilon * magnitude[at];
     if (inside ? !(std::fabs(got[at] - exact[at]) <= bound) : got[at] != c[at]) {
-      return "c(" + std::to_string(at / stride) + ", " + std::to_string(at % stride) + ") = " +
-             std::to_string((double)got[at]) + ", defined " + std::to_string((double)exact[at]);
+      return "c(" + std::to_string(at / stride) + ", " + std::to_string(at % stride) +
+             ") = " + std::to_string((double)got[at]) + ", defined " +
+             std::to_string((double)exact[at]);
     }
   }
   return "";
@@ -130,8 +132,8 @@ StridedMatrix<U> stored_a(const U* data, bool transposed, size_t rows, size_t de
   return transposed ? StridedMatrix<U>{data, 1, rows + 3} : StridedMatrix<U>{data, depth + 3, 1};
 }
 
-TEMPLATE_TEST_CASE("every path's stored tiles compute their definition", "[gemm][kernels]",
-                   float, double) {
+TEMPLATE_TEST_CASE("every path's stored tiles compute their definition", "[gemm][kernels]", float,
+                   double) {
   using T = TestType;
   for (SimdPath path : runnable_paths()) {
     const PathKernels<T>& kernels = path_kernels<T>(path);
@@ -145,8 +147,8 @@ TEMPLATE_TEST_CASE("every path's stored tiles compute their definition", "[gemm]
               const size_t b_depth = round_up(depth, 16);
               const Shape shape{(rows + 3) * (depth + 3), round_up(columns, tile.nr) * b_depth,
                                 rows, columns, depth};
-              INFO(describe(path, shape) << (narrow ? " narrow" : " wide")
-                                         << (transposed ? " A^T" : ""));
+              INFO(describe(path, shape)
+                   << (narrow ? " narrow" : " wide") << (transposed ? " A^T" : ""));
               const auto kernel = [&](const T* a, const T* b, Output<T> out) {
                 multiply(stored_a(a, transposed, rows, depth), b, depth, b_depth, out);
               };
@@ -186,8 +188,8 @@ TEMPLATE_TEST_CASE("every path's tile over both operands where stored computes i
                              out);
             };
             const auto definition = [&](auto a, auto b, auto out) {
-              scalar::stored_tile(stored_a(a, transposed, rows, depth), stored_b(b, columns),
-                                  depth, out);
+              scalar::stored_tile(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth,
+                                  out);
             };
             REQUIRE(check<T>(shape, T(0), kernel, definition) == "");
           }
@@ -209,8 +211,7 @@ TEMPLATE_TEST_CASE("every path's sweep computes its definition", "[gemm][kernels
                               depth};
             INFO(describe(path, shape) << (transposed ? " A^T" : ""));
             const auto kernel = [&](const T* a, const T* b, Output<T> out) {
-              kernels.sweep(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth,
-                            out);
+              kernels.sweep(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth, out);
             };
             const auto definition = [&](auto a, auto b, auto out) {
               scalar::sweep(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth, out);

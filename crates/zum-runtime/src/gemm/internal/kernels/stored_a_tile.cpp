@@ -1,4 +1,5 @@
-// op(A) read where stored against the wide panels of a packed op(B), for one kernel set and element type (path_source.hpp).
+// op(A) read where stored against the wide panels of a packed op(B), for one kernel set and
+// element type (path_source.hpp).
 #include "gemm/internal/kernels/path_source.hpp"
 
 ZUM_GEMM_REGION_BEGIN
