@@ -16,9 +16,7 @@ function(zum_target_defaults target)
   endif()
   if(ZUM_FUZZ)
     set(fuzzing -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
-    # -O1, as libFuzzer's documentation builds: under all that instrumentation -O2 took the
-    # kernels half as long again to compile for few more executions a second.
-    target_compile_options(${target} PRIVATE ${fuzzing} -fno-omit-frame-pointer -O1)
+    target_compile_options(${target} PRIVATE ${fuzzing} -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
   if(ZUM_SANITIZE_THREAD)
