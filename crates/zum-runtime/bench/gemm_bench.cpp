@@ -2,6 +2,9 @@
 // single-threaded, in the same run, and the core's FMA peak from a loop of independent FMAs.
 // The peers are loaded with dlopen when present; without them the project's figures show alone.
 // Ends with a table: GFLOPS of each, the ratio to the faster peer and to the FMA peak.
+// `zum-gemm-bench shapes [--seed S] [--count N]` runs shapes drawn at random instead, and sums
+// the ratios up: the share at least level with the faster peer, the worst and the geometric mean.
+#include <CLI/CLI.hpp>
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <immintrin.h>
@@ -19,6 +22,7 @@
 
 #include "gemm/gemm.hpp"
 #include "gemm/internal/driver.hpp"
+#include "random_shapes.hpp"
 #include "reporting.hpp"
 
 namespace {
@@ -264,8 +268,10 @@ const std::vector<std::string> implementations{"zum", "openblas", "blis"};
 // faster peer, and zum ÷ the FMA peak.
 class GflopsReporter : public benchmark::ConsoleReporter {
  public:
-  explicit GflopsReporter(std::vector<std::string> shapes)
-      : ConsoleReporter(zum_bench::console_options()), shapes_(std::move(shapes)) {}
+  GflopsReporter(std::vector<std::string> shapes, bool summarize)
+      : ConsoleReporter(zum_bench::console_options()),
+        shapes_(std::move(shapes)),
+        summarize_(summarize) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -282,6 +288,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
     const double peak = find("fma peak");
     std::printf("\nFMA peak: %.1f GFLOPS\n%-22s %9s %9s %9s %12s %10s\n", peak, "shape", "zum",
                 "openblas", "blis", "zum / peer", "zum / peak");
+    zum_bench::RatioSummary summary;
     for (const std::string& shape : shapes_) {
       const double zum = find(shape + "/zum");
       const double openblas = find(shape + "/openblas");
@@ -289,10 +296,24 @@ class GflopsReporter : public benchmark::ConsoleReporter {
       const double best_peer = std::max(openblas, blis);
       std::printf("%-22s %9.1f %9.1f %9.1f %12.2f %10.2f\n", shape.c_str(), zum, openblas, blis,
                   best_peer > 0 ? zum / best_peer : 0.0, peak > 0 ? zum / peak : 0.0);
+      if (zum > 0 && best_peer > 0) summary.add(shape, zum / best_peer);
     }
+    if (summarize_) print_summary(summary);
   }
 
  private:
+  static void print_summary(const zum_bench::RatioSummary& summary) {
+    if (summary.shapes == 0) {
+      std::printf("\nshapes: no shape ran with a peer beside it\n");
+      return;
+    }
+    std::printf(
+        "\nshapes: %zu of %zu (%.0f %%) at >= 1.0x the faster peer, worst %.2fx (%s), "
+        "geometric mean %.2fx\n",
+        summary.at_least_level, summary.shapes, 100 * summary.share_at_least_level(),
+        summary.worst, summary.worst_shape.c_str(), summary.geometric_mean());
+  }
+
   // GFLOPS of each way of running at the shapes around the switches; "chosen" is multiply's.
   void print_strategies() const {
     if (find(shape_name<float>(switch_shapes.front()) + "/blocked") == 0) return;
@@ -313,6 +334,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
   }
 
   std::vector<std::string> shapes_;
+  bool summarize_;
   std::map<std::string, double> gflops_;
 };
 
@@ -331,6 +353,34 @@ void register_shapes(const std::vector<Shape>& shapes, const std::vector<Peer>& 
   }
 }
 
+std::vector<Shape> drawn_shapes(std::uint64_t seed, size_t count) {
+  std::vector<Shape> shapes;
+  for (const zum_bench::RandomShape& s : zum_bench::random_shapes(seed, count)) {
+    shapes.push_back({s.m, s.n, s.k, s.transpose_a ? Transpose::yes : Transpose::no,
+                      s.transpose_b ? Transpose::yes : Transpose::no});
+  }
+  return shapes;
+}
+
+void register_fma_peak() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) {
+    benchmark::RegisterBenchmark("fma peak", fma_peak_avx512);
+  } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    benchmark::RegisterBenchmark("fma peak", fma_peak_avx2);
+  }
+}
+
+void register_strategies() {
+  for (const Shape& shape : switch_shapes) {
+    const std::string name = shape_name<float>(shape);
+    for (const auto& [strategy, way] : strategies) {
+      benchmark::RegisterBenchmark((name + "/" + way).c_str(), zum_strategy, shape, strategy);
+    }
+    benchmark::RegisterBenchmark((name + "/chosen").c_str(), zum_strategy, shape, Strategy::chosen);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -339,25 +389,27 @@ int main(int argc, char* argv[]) {
     setenv(variable, "1", 1);
   }
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  CLI::App app{"GEMM speed beside OpenBLAS and BLIS (Google Benchmark's --benchmark_* flags apply)"};
+  CLI::App* shapes_mode = app.add_subcommand("shapes", "float shapes drawn at random, summed up");
+  std::uint64_t seed = 1;
+  size_t count = 60;
+  shapes_mode->add_option("--seed", seed, "the draw's seed")->capture_default_str();
+  shapes_mode->add_option("--count", count, "how many shapes")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 10000));
+  CLI11_PARSE(app, argc, argv);
+
   static const std::vector<Peer> peers = load_peers();
   std::vector<std::string> names;
-  register_shapes<float>(float_shapes, peers, names);
-  register_shapes<double>(double_shapes, peers, names);
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) {
-    benchmark::RegisterBenchmark("fma peak", fma_peak_avx512);
-  } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-    benchmark::RegisterBenchmark("fma peak", fma_peak_avx2);
+  if (shapes_mode->parsed()) {
+    register_shapes<float>(drawn_shapes(seed, count), peers, names);
+  } else {
+    register_shapes<float>(float_shapes, peers, names);
+    register_shapes<double>(double_shapes, peers, names);
+    register_strategies();
   }
-  for (const Shape& shape : switch_shapes) {
-    const std::string name = shape_name<float>(shape);
-    for (const auto& [strategy, way] : strategies) {
-      benchmark::RegisterBenchmark((name + "/" + way).c_str(), zum_strategy, shape, strategy);
-    }
-    benchmark::RegisterBenchmark((name + "/chosen").c_str(), zum_strategy, shape, Strategy::chosen);
-  }
-  GflopsReporter reporter(names);
+  register_fma_peak();
+  GflopsReporter reporter(names, shapes_mode->parsed());
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
