@@ -4,10 +4,10 @@
 // Ends with a table: GFLOPS of each, the ratio to the faster peer and to the FMA peak.
 // `zum-gemm-bench shapes [--seed S] [--count N]` runs shapes drawn at random instead, and sums
 // the ratios up: the share at least level with the faster peer, the worst and the geometric mean.
-#include <CLI/CLI.hpp>
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <immintrin.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -310,8 +310,8 @@ class GflopsReporter : public benchmark::ConsoleReporter {
     std::printf(
         "\nshapes: %zu of %zu (%.0f %%) at >= 1.0x the faster peer, worst %.2fx (%s), "
         "geometric mean %.2fx\n",
-        summary.at_least_level, summary.shapes, 100 * summary.share_at_least_level(),
-        summary.worst, summary.worst_shape.c_str(), summary.geometric_mean());
+        summary.at_least_level, summary.shapes, 100 * summary.share_at_least_level(), summary.worst,
+        summary.worst_shape.c_str(), summary.geometric_mean());
   }
 
   // GFLOPS of each way of running at the shapes around the switches; "chosen" is multiply's.
@@ -389,7 +389,8 @@ int main(int argc, char* argv[]) {
     setenv(variable, "1", 1);
   }
   benchmark::Initialize(&argc, argv);
-  CLI::App app{"GEMM speed beside OpenBLAS and BLIS (Google Benchmark's --benchmark_* flags apply)"};
+  CLI::App app{
+      "GEMM speed beside OpenBLAS and BLIS (Google Benchmark's --benchmark_* flags apply)"};
   CLI::App* shapes_mode = app.add_subcommand("shapes", "float shapes drawn at random, summed up");
   std::uint64_t seed = 1;
   size_t count = 60;

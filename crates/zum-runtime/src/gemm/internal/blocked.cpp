@@ -29,7 +29,7 @@ void run_blocked(const Problem<T>& p, const PathKernels<T>& kernels) {
       const T* b = b_block(p, kernels, depth_start, column, depth, columns, kernels.wide, b_buffer);
       for (size_t row = 0; row < p.m; row += sizes.mc) {
         const size_t rows = std::min(sizes.mc, p.m - row);
-        kernels.packed(a_slab + row * padded_depth, b, padded_depth,
+        kernels.packed(a_slab + row * padded_depth, b, depth, padded_depth,
                        out.offset(row, column).shape(rows, columns));
       }
     }

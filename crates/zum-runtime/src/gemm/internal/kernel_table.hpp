@@ -19,9 +19,10 @@ struct PathKernels {
   Tile wide;    // packed blocks, and op(B) read where stored
   Tile narrow;  // op(A) read where stored, against a packed op(B) of few columns
   // One packed block pair: `a_block` a family B buffer of output.rows (padded to mr) × depth,
-  // `b_block` a family A buffer of depth × output.columns (padded to nr); depth is a multiple
-  // of 16 and both are zero-padded.
-  void (*packed)(const T* a_block, const T* b_block, size_t depth, Output<T> output);
+  // `b_block` a family A buffer of depth × output.columns (padded to nr), both with depth
+  // padded to `padded_depth` (a multiple of 16) and zero-padded; only depth steps are run.
+  void (*packed)(const T* a_block, const T* b_block, size_t depth, size_t padded_depth,
+                 Output<T> output);
   // op(A) read where stored; `b_block` a family A buffer, nr columns a panel (wide or narrow),
   // of depth rows padded to `b_depth` (a multiple of 16).
   void (*stored_a_wide)(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,

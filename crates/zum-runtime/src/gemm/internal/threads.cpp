@@ -113,7 +113,10 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
   Plan plan = chosen_plan(p, kernels);
   if (strategy != Strategy::chosen) plan.strategy = strategy;
   if (is_packed(p)) plan.narrow_panels = p.packed_b.nr != kernels.wide.nr;
-  run_parts(parts_of(p, threads_asked(p.threads)), kernels, plan);
+  const unsigned threads = threads_asked(p.threads);
+  // One thread needs no split: small calls spend no allocation on one.
+  if (threads == 1) return run_plan(p, kernels, plan);
+  run_parts(parts_of(p, threads), kernels, plan);
 }
 
 #define ZUM_INSTANTIATE(T)                                                   \
