@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gemm/internal/kernel_table.hpp"
+#include "gemm/internal/kernels/columns.hpp"
 #include "gemm/internal/kernels/packed_tile.hpp"
 #include "gemm/internal/kernels/stored_tile.hpp"
 #include "gemm/internal/kernels/sweep.hpp"
@@ -220,6 +221,37 @@ TEMPLATE_TEST_CASE("every path's sweep computes its definition", "[gemm][kernels
             };
             // The sweep adds to C as it stands: its beta is 1.
             REQUIRE(check<T>(shape, T(1), kernel, definition) == "");
+          }
+        }
+      }
+    }
+  }
+}
+
+TEMPLATE_TEST_CASE("every path's few-columns tiles compute their definition", "[gemm][kernels]",
+                   float, double) {
+  using T = TestType;
+  for (SimdPath path : runnable_paths()) {
+    const PathKernels<T>& kernels = path_kernels<T>(path);
+    const size_t lanes = 64 / sizeof(T);  // at most; around it covers the narrower paths too
+    for (const bool transposed : {false, true}) {
+      // Row chunks of 1 to 8 rows along k, of 1 to 8 vectors down the rows.
+      for (size_t rows : around({2, 4, 8, lanes / 4, lanes, 2 * lanes, 8 * lanes})) {
+        for (size_t columns = 1; columns <= max_few_columns; ++columns) {
+          for (size_t depth : around({lanes / 4, lanes / 2, lanes, 2 * lanes})) {
+            // B's padding holds values, not the zeros the loops put there: a kernel that
+            // multiplies past depth fails.
+            const size_t stride = round_up(depth, 16);
+            const Shape shape{(rows + 3) * (depth + 3), columns * stride, rows, columns, depth};
+            INFO(describe(path, shape) << (transposed ? " A^T" : ""));
+            const auto kernel = [&](const T* a, const T* b, Output<T> out) {
+              kernels.few_columns(stored_a(a, transposed, rows, depth), b, depth, stride, out);
+            };
+            const auto definition = [&](auto a, auto b, auto out) {
+              scalar::few_columns(stored_a(a, transposed, rows, depth), b, depth, stride, out);
+            };
+            REQUIRE(check<T>(shape, T(0.5), kernel, definition) == "");
+            REQUIRE(check<T>(shape, T(0), kernel, definition) == "");
           }
         }
       }

@@ -147,15 +147,41 @@ std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alp
 
 const std::vector<Transpose> both{Transpose::no, Transpose::yes};
 const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Strategy::stored_a,
-                                       Strategy::stored, Strategy::sweep};
+                                       Strategy::stored, Strategy::sweep,   Strategy::columns};
 
 // Shapes crossing every tile edge (8, 16, 32 and the powers of two in between) and, in the
 // last rows, every block edge: 256 rows (128 for double), 256 columns and 256 steps of k.
 const std::vector<std::vector<size_t>> edge_shapes{
-    {1, 1, 1},     {2, 3, 7},     {3, 2, 1},     {7, 9, 8},     {8, 8, 16},   {9, 7, 17},
-    {15, 17, 9},   {16, 16, 15},  {17, 15, 31},  {31, 33, 16},  {33, 31, 33}, {1, 33, 40},
-    {40, 1, 33},   {33, 64, 2},   {5, 100, 48},  {100, 5, 48},  {64, 31, 3},  {19, 47, 65},
-    {264, 40, 40}, {136, 24, 20}, {24, 264, 36}, {24, 40, 272},
+    {1, 1, 1},
+    {2, 3, 7},
+    {3, 2, 1},
+    {7, 9, 8},
+    {8, 8, 16},
+    {9, 7, 17},
+    {15, 17, 9},
+    {16, 16, 15},
+    {17, 15, 31},
+    {31, 33, 16},
+    {33, 31, 33},
+    {1, 33, 40},
+    {40, 1, 33},
+    {33, 64, 2},
+    {5, 100, 48},
+    {100, 5, 48},
+    {64, 31, 3},
+    {19, 47, 65},
+    {264, 40, 40},
+    {136, 24, 20},
+    {24, 264, 36},
+    {24, 40, 272},
+    // The few-columns tiles' edges: 1 to 5 columns, row chunks of 1 to 8 and of 1 to 8
+    // vectors, k around the vectors' lanes.
+    {9, 4, 17},
+    {17, 3, 8},
+    {33, 2, 15},
+    {129, 1, 33},
+    {70, 5, 9},
+    {3, 4, 1},
 };
 
 template <typename T>

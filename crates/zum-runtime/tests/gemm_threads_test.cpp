@@ -76,6 +76,9 @@ const std::vector<Shape> threaded_shapes{
     {5, 1000, 1300},                  // B swept, by columns
     {8, 900, 1000},                   // both where stored
     {600, 100, 100, Transpose::no, Transpose::yes},
+    {4000, 3, 700},                                 // few columns, along k, over three slabs
+    {3000, 4, 600, Transpose::yes},                 // few columns, down the rows
+    {5000, 1, 1000, Transpose::no, Transpose::yes}  // one column
 };
 
 }  // namespace

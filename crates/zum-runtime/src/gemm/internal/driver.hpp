@@ -53,6 +53,7 @@ enum class Strategy : std::uint8_t {
   stored_a,  // op(A) where stored, op(B) packed
   stored,    // both where stored (op(B) untransposed only)
   sweep,     // both where stored, op(B) streamed once row by row (untransposed only)
+  columns,   // op(A) where stored, op(B)'s few columns copied contiguous over k
 };
 
 // Panics, naming the call, unless the problem is one multiply accepts.

@@ -15,6 +15,7 @@ template <typename T>
 Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool b_untransposed = p.transpose_b == Transpose::no;
   const bool narrow = p.n <= kernels.narrow.nr;
+  if (p.n <= kernels::max_few_columns) return {Strategy::columns, narrow};
   if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
   if (narrow) return {Strategy::stored_a, true};
   if (b_untransposed && p.m <= stored_rows_limit) return {Strategy::stored, false};
@@ -35,6 +36,8 @@ void run_plan(const Problem<T>& p, const PathKernels<T>& kernels, const Plan& pl
       return run_blocked(p, kernels);
     case Strategy::stored_a:
       return run_stored_a(p, kernels, plan.narrow_panels);
+    case Strategy::columns:
+      return run_columns(p, kernels, plan.narrow_panels);
     case Strategy::blocked:
     case Strategy::chosen:
       return run_blocked(p, kernels);
@@ -56,6 +59,8 @@ RunDescription describe(const Problem<T>& p, SimdPath path) {
       return {"stored", "stored", b_stored ? "stored" : b_layout, tile.pass_rows, tile.nr, parts};
     case Strategy::stored_a:
       return {"stored_a", "stored", b_layout, tile.pass_rows, tile.nr, parts};
+    case Strategy::columns:
+      return {"columns", "stored", "columns", 0, 0, parts};
     case Strategy::blocked:
     case Strategy::chosen:
       break;

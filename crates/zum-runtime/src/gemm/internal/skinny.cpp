@@ -4,7 +4,8 @@
 #include "gemm/internal/ways.hpp"
 
 // The skinny ways, for few rows or few columns: op(A) read where it is stored, op(B) packed
-// (stored_a) or read where stored too (stored), or streamed through once (sweep).
+// (stored_a) or read where stored too (stored), streamed through once (sweep), or its few
+// columns copied contiguous (columns).
 namespace zum_runtime::gemm::driver {
 
 using kernels::round_up;
@@ -72,10 +73,48 @@ void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
   }
 }
 
+// op(B)(p, j) from a packed B: slab by slab of kc steps, panels of nr columns, depth padded.
+template <typename T>
+T packed_element(const PackedView<T>& packed, size_t k, size_t p, size_t j) {
+  const size_t kc = blocking<T>.kc;
+  const size_t slab_start = p / kc * kc;
+  const size_t padded_depth = round_up(std::min(kc, k - slab_start), 16);
+  const size_t column = packed.first_column + j;
+  return packed
+      .data[slab_start * packed.padded_columns + column / packed.nr * packed.nr * padded_depth +
+            (p - slab_start) * packed.nr + column % packed.nr];
+}
+
+// op(B)'s columns, each contiguous over k and zero-padded to `stride`, whether B is stored
+// either way or packed, so that every call with the same op(B) multiplies the same numbers in
+// the same order.
+template <typename T>
+void copy_columns(const Problem<T>& p, size_t stride, T* columns) {
+  const StridedMatrix<T> b = op_b(p);
+  for (size_t j = 0; j < p.n; ++j, columns += stride) {
+    for (size_t q = 0; q < p.k; ++q) {
+      columns[q] = is_packed(p) ? packed_element(p.packed_b, p.k, q, j) : b.at(q, j);
+    }
+    std::fill(columns + p.k, columns + stride, T{0});
+  }
+}
+
+// A few columns of op(B), too few to fill a panel's vectors: op(A) where stored against them.
+// More columns than that run stored_a with panels as narrow as `narrow` says.
+template <typename T>
+void run_columns(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
+  if (p.n > kernels::max_few_columns) return run_stored_a(p, kernels, narrow);
+  const size_t stride = round_up(p.k, 16);
+  T* columns = workspace<T>(1, p.n * stride);
+  copy_columns(p, stride, columns);
+  kernels.few_columns(op_a(p), columns, p.k, stride, output(p));
+}
+
 #define ZUM_INSTANTIATE(T)                                                       \
   template void run_stored_a<T>(const Problem<T>&, const PathKernels<T>&, bool); \
   template void run_stored<T>(const Problem<T>&, const PathKernels<T>&);         \
-  template void run_sweep<T>(const Problem<T>&, const PathKernels<T>&);
+  template void run_sweep<T>(const Problem<T>&, const PathKernels<T>&);          \
+  template void run_columns<T>(const Problem<T>&, const PathKernels<T>&, bool);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)
 #undef ZUM_INSTANTIATE

@@ -14,5 +14,7 @@ template <typename T>
 void run_stored(const Problem<T>& problem, const PathKernels<T>& kernels);
 template <typename T>
 void run_sweep(const Problem<T>& problem, const PathKernels<T>& kernels);
+template <typename T>
+void run_columns(const Problem<T>& problem, const PathKernels<T>& kernels, bool narrow);
 
 }  // namespace zum_runtime::gemm::driver
