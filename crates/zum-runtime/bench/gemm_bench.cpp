@@ -60,6 +60,7 @@ const std::vector<Shape> float_shapes{
     {16, 1024, 1024},
     {1024, 16, 1024},
     {256, 4096, 256},
+    {100, 300, 77},
     {1024, 1024, 1024, Transpose::yes, Transpose::no},
     {1024, 1024, 1024, Transpose::no, Transpose::yes},
     {1024, 1024, 1024, Transpose::no, Transpose::no, 2},
