@@ -126,16 +126,40 @@ void zum_multiply(benchmark::State& state, Shape s) {
 // The shapes around each switch between ways of running, each run every way that applies.
 using zum_runtime::gemm::driver::Strategy;
 const std::vector<std::pair<Strategy, const char*>> strategies{
-    {Strategy::sweep, "sweep"},
-    {Strategy::stored, "stored"},
-    {Strategy::stored_a, "stored_a"},
-    {Strategy::blocked, "blocked"},
+    {Strategy::sweep, "sweep"},       {Strategy::stored, "stored"},
+    {Strategy::stored_a, "stored_a"}, {Strategy::blocked, "blocked"},
+    {Strategy::columns, "columns"},
 };
 const std::vector<Shape> switch_shapes{
-    {1, 1024, 1024},  {2, 1024, 1024},  {4, 1024, 1024},  {6, 1024, 1024},
-    {8, 1024, 1024},  {16, 1024, 1024}, {24, 1024, 1024}, {32, 1024, 1024},
-    {1024, 8, 1024},  {1024, 16, 1024}, {1024, 24, 1024}, {1024, 64, 1024},
-    {1024, 96, 1024}, {64, 64, 64},     {96, 96, 96},     {128, 128, 128},
+    {1, 1024, 1024},
+    {2, 1024, 1024},
+    {4, 1024, 1024},
+    {6, 1024, 1024},
+    {8, 1024, 1024},
+    {16, 1024, 1024},
+    {24, 1024, 1024},
+    {32, 1024, 1024},
+    {1024, 8, 1024},
+    {1024, 16, 1024},
+    {1024, 24, 1024},
+    {1024, 64, 1024},
+    {1024, 96, 1024},
+    {64, 64, 64},
+    {96, 96, 96},
+    {128, 128, 128},
+    // Shallow k and few columns, as shapes drawn at random often are.
+    {9, 557, 7},
+    {43, 425, 1},
+    {26, 423, 20},
+    {24, 383, 65},
+    {491, 132, 1},
+    {16, 8, 2},
+    {32, 6, 7},
+    {77, 7, 4},
+    {5, 12, 696},
+    {16, 10, 619},
+    {127, 4, 29},
+    {509, 1, 53},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {

@@ -5,12 +5,14 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "blocked_data.hpp"
 #include "gemm/gemm.hpp"
 #include "gemm/internal/block_packing.hpp"
 #include "gemm/internal/driver.hpp"
+#include "gemm/internal/plan.hpp"
 #include "panic_capture.hpp"
 
 namespace {
@@ -174,8 +176,11 @@ const std::vector<std::vector<size_t>> edge_shapes{
     {136, 24, 20},
     {24, 264, 36},
     {24, 40, 272},
-    // The few-columns tiles' edges: 1 to 5 columns, row chunks of 1 to 8 and of 1 to 8
+    // The few-columns tiles' edges: 1 to 9 columns, row chunks of 1 to 8 and of 1 to 8
     // vectors, k around the vectors' lanes.
+    {40, 8, 33},
+    {20, 9, 17},
+    {35, 7, 2},
     {9, 4, 17},
     {17, 3, 8},
     {33, 2, 15},
@@ -473,5 +478,51 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
         }
       }
     }
+  }
+}
+
+TEST_CASE("gemm: each shape runs the way its measured switch points say") {
+  const Transpose no = Transpose::no, yes = Transpose::yes;
+  const struct {
+    Case shape;
+    std::string_view way;
+  } cases[] = {
+      {{no, no, 1000, 4, 100}, "columns"},     // few columns
+      {{yes, yes, 50, 1, 3}, "columns"},       //
+      {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
+      {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored
+      {{no, no, 6, 300, 50}, "sweep"},         //
+      {{no, no, 8, 20, 50}, "stored"},         // few rows
+      {{no, no, 16, 557, 700}, "stored"},      // rows up to 16, however deep
+      {{no, no, 200, 256, 32}, "stored"},      // all of op(B) in half the L2
+      {{no, no, 17, 512, 1024}, "blocked"},    // neither
+      {{no, no, 200, 100, 4096}, "stored_a"},  // few columns, op(B) past the L2
+      {{no, yes, 20, 20, 20}, "stored_a"},     // transposed B of few columns
+      {{no, yes, 200, 256, 32}, "blocked"},    // transposed B of many
+  };
+  for (const auto& [shape, way] : cases) {
+    INFO(describe(shape));
+    Operands<float> operands(shape);
+    const auto problem = operands.problem(1.0f, 0.0f);
+    CHECK(driver::describe(problem, kernels::runnable_paths().back()).way == way);
+  }
+}
+
+TEST_CASE("gemm: a block of op(B) fills at most half the L2, in whole multiples of 64 columns") {
+  const struct {
+    size_t l2_bytes, float_columns, double_columns;
+  } cases[] = {
+      {size_t{8} << 20, 256, 256},
+      {size_t{1} << 20, 256, 256},
+      {size_t{512} << 10, 256, 128},
+      {size_t{256} << 10, 128, 64},
+      {size_t{192} << 10, 64, 64},
+      {size_t{32} << 10, 64, 64},
+      {0, 64, 64},
+  };
+  for (const auto& c : cases) {
+    INFO("L2 " << c.l2_bytes);
+    CHECK(driver::block_columns_for<float>(c.l2_bytes) == c.float_columns);
+    CHECK(driver::block_columns_for<double>(c.l2_bytes) == c.double_columns);
   }
 }

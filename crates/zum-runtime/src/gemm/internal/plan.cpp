@@ -1,5 +1,8 @@
 #include "gemm/internal/plan.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <string_view>
 
 #include "gemm/internal/block_packing.hpp"
@@ -8,17 +11,43 @@
 
 namespace zum_runtime::gemm::driver {
 
+size_t l2_cache_bytes() {
+  static const size_t bytes = [] {
+    const long reported = sysconf(_SC_LEVEL2_CACHE_SIZE);
+    return reported > 0 ? static_cast<size_t>(reported) : size_t{1} << 20;
+  }();
+  return bytes;
+}
+
+template <typename T>
+size_t block_columns() {
+  static const size_t columns = block_columns_for<T>(l2_cache_bytes());
+  return columns;
+}
+
+// Whether both operands read where stored beat packing: few rows, or an op(B) small enough to
+// stay in L2 while op(A)'s passes read it again, in whole wide panels.
+template <typename T>
+bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
+  if (p.m <= stored_rows_limit) return true;
+  if (p.n < kernels.wide.nr) return false;
+  return p.m <= stored_deep_rows_limit || p.k * p.n * sizeof(T) <= l2_cache_bytes() / 2;
+}
+
 // Measured switch points (zum-gemm-bench's table of ways of running, float, one core). All of
 // n in one narrow panel goes to the narrow tile before the stored rows, so that op(B) packs
-// into one kind of panel whatever m is.
+// into one kind of panel whatever m is. One row against a transposed B is a row of dot products
+// of B's stored rows.
 template <typename T>
 Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool b_untransposed = p.transpose_b == Transpose::no;
   const bool narrow = p.n <= kernels.narrow.nr;
-  if (p.n <= kernels::max_few_columns) return {Strategy::columns, narrow};
+  if (p.n <= few_columns_limit || (p.m == 1 && !b_untransposed)) {
+    return {Strategy::columns, narrow};
+  }
   if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
   if (narrow) return {Strategy::stored_a, true};
-  if (b_untransposed && p.m <= stored_rows_limit) return {Strategy::stored, false};
+  if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
   if (p.n <= stored_a_columns_limit) return {Strategy::stored_a, false};
   return {Strategy::blocked, false};
 }
@@ -69,6 +98,7 @@ RunDescription describe(const Problem<T>& p, SimdPath path) {
 }
 
 #define ZUM_INSTANTIATE(T)                                                          \
+  template size_t block_columns<T>();                                               \
   template Plan chosen_plan<T>(const Problem<T>&, const PathKernels<T>&);           \
   template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&); \
   template RunDescription describe<T>(const Problem<T>&, SimdPath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 
 #include "gemm/internal/driver.hpp"
@@ -28,6 +29,21 @@ constexpr bool fits_mapping(Blocking sizes) {
 }
 static_assert(fits_mapping(blocking<float>) && fits_mapping(blocking<double>));
 
+// The running core's L2 cache in bytes, read once; 1 MiB where the system does not say.
+size_t l2_cache_bytes();
+
+// The columns of op(B) in a block as an L2 of `l2_bytes` takes them: a kc-deep block fills at
+// most half of it, in whole multiples of 64 columns, from 64 up to blocking<T>.nc (the
+// mapping's limit). Results do not depend on it: each element's sum runs the same steps.
+template <typename T>
+constexpr size_t block_columns_for(size_t l2_bytes) {
+  const size_t fitting = l2_bytes / 2 / (blocking<T>.kc * sizeof(T)) / 64 * 64;
+  return std::clamp<size_t>(fitting, 64, blocking<T>.nc);
+}
+// The same for the running core, read once.
+template <typename T>
+size_t block_columns();
+
 // Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B streams through once;
 // up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats
 // packing it); up to stored_a_columns_limit columns of op(B), only op(B) is packed (op(A) read
@@ -35,6 +51,13 @@ static_assert(fits_mapping(blocking<float>) && fits_mapping(blocking<double>));
 constexpr size_t swept_rows_limit = 6;
 constexpr size_t stored_rows_limit = 8;
 constexpr size_t stored_a_columns_limit = 128;
+// Up to stored_deep_rows_limit rows, or with all of op(B) in half the L2, both operands are read
+// where stored however deep k is, once op(B) fills whole wide panels.
+constexpr size_t stored_deep_rows_limit = 16;
+// Up to few_columns_limit columns of op(B), the few-columns tiles beat a panel of mostly idle
+// lanes.
+constexpr size_t few_columns_limit = 4;
+static_assert(few_columns_limit <= kernels::max_few_columns);
 
 // How a problem runs, decided once from the whole problem so that every thread's part of it
 // runs the same way.

@@ -13,7 +13,7 @@ using kernels::round_up;
 // op(A) where stored, against op(B) packed into the narrow or the wide tile's panels.
 template <typename T>
 void run_stored_a(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
-  const Blocking sizes = blocking<T>;
+  const Blocking sizes{blocking<T>.kc, blocking<T>.mc, block_columns<T>()};
   const auto multiply = narrow ? kernels.stored_a_narrow : kernels.stored_a_wide;
   T* b_buffer = workspace<T>(1, sizes.kc * sizes.nc);
   for_each_slab(p, sizes.kc, [&](size_t depth_start, size_t depth, const Output<T>& out) {
@@ -99,10 +99,38 @@ void copy_columns(const Problem<T>& p, size_t stride, T* columns) {
   }
 }
 
+// One row of C as the one column of Cᵀ = op(B)ᵀ op(A)ᵀ: op(B)'s columns are the rows the
+// few-columns tiles run along, op(A)'s row the column. A packed B is first unpacked the way B
+// was stored, so the same tiles read it in the same order.
+template <typename T>
+void run_one_row(const Problem<T>& p, const PathKernels<T>& kernels) {
+  const size_t stride = round_up(p.k, 16);
+  T* a_row = workspace<T>(1, stride);
+  for (size_t q = 0; q < p.k; ++q) a_row[q] = op_a(p).at(0, q);
+  std::fill(a_row + p.k, a_row + stride, T{0});
+  const StridedMatrix<T> b = op_b(p);
+  StridedMatrix<T> b_columns{b.data, b.column_step, b.row_step};
+  if (is_packed(p)) {
+    const bool rows_along_k = p.transpose_b == Transpose::yes;
+    T* unpacked = workspace<T>(0, p.n * p.k);
+    b_columns =
+        rows_along_k ? StridedMatrix<T>{unpacked, p.k, 1} : StridedMatrix<T>{unpacked, 1, p.n};
+    for (size_t j = 0; j < p.n; ++j) {
+      for (size_t q = 0; q < p.k; ++q) {
+        unpacked[rows_along_k ? j * p.k + q : q * p.n + j] = packed_element(p.packed_b, p.k, q, j);
+      }
+    }
+  }
+  const Output<T> out = output(p);
+  kernels.few_columns(b_columns, a_row, p.k, stride, {out.c, 1, p.n, 1, out.alpha, out.beta});
+}
+
 // A few columns of op(B), too few to fill a panel's vectors: op(A) where stored against them.
-// More columns than that run stored_a with panels as narrow as `narrow` says.
+// One row of C against many columns runs as one column of Cᵀ; other shapes run stored_a with
+// panels as narrow as `narrow` says.
 template <typename T>
 void run_columns(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
+  if (p.n > kernels::max_few_columns && p.m == 1) return run_one_row(p, kernels);
   if (p.n > kernels::max_few_columns) return run_stored_a(p, kernels, narrow);
   const size_t stride = round_up(p.k, 16);
   T* columns = workspace<T>(1, p.n * stride);

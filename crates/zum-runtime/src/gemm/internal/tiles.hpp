@@ -55,8 +55,8 @@ inline constexpr KernelTiles kernel_tiles[] = {
     {KernelSet::avx512, 8, 8, tile(8, 16, 8), tile(16, 8, 16)},
 };
 
-// Up to this many columns of op(B), the few-columns tiles fill the vectors along k or down C's
-// rows instead of across the columns.
+// Up to this many columns of op(B), the few-columns tiles can fill the vectors along k or down
+// C's rows instead of across the columns.
 inline constexpr size_t max_few_columns = 4;
 
 template <typename T>

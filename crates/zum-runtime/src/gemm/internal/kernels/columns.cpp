@@ -4,8 +4,8 @@
 ZUM_GEMM_REGION_BEGIN
 namespace zum_runtime::gemm::kernels::ZUM_GEMM_PATH {
 
-#include "gemm/internal/kernels/micro_tile.inc"
 #include "gemm/internal/kernels/columns.inc"
+#include "gemm/internal/kernels/micro_tile.inc"
 
 template <typename T>
 void few_columns(StridedMatrix<T> a, const T* b_columns, size_t depth, size_t b_stride,
