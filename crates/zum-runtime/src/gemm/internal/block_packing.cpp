@@ -1,6 +1,8 @@
 #include "gemm/internal/block_packing.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -129,16 +131,22 @@ void pack_channels(StridedMatrix<T> a, size_t rows, size_t depth, T* buffer) {
   }
 }
 
+// Row by row, a contiguous row copied whole; small calls spend most of their time here.
 template <typename T>
 void pack_rows(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr, T* buffer) {
-  const size_t padded_depth = round_up(depth, 16);
+  const size_t padding = (round_up(depth, 16) - depth) * nr;
   for (size_t panel = 0; panel < columns; panel += nr) {
     const size_t width = std::min(nr, columns - panel);
-    for (size_t p = 0; p < padded_depth; ++p) {
-      for (size_t j = 0; j < nr; ++j) {
-        *buffer++ = p < depth && j < width ? b.at(p, panel + j) : T{0};
+    for (size_t p = 0; p < depth; ++p, buffer += nr) {
+      if (b.column_step == 1) {
+        std::memcpy(buffer, &b.at(p, panel), width * sizeof(T));
+      } else {
+        for (size_t j = 0; j < width; ++j) buffer[j] = b.at(p, panel + j);
       }
+      std::fill(buffer + width, buffer + nr, T{0});
     }
+    std::fill(buffer, buffer + padding, T{0});
+    buffer += padding;
   }
 }
 

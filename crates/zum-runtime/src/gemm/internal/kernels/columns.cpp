@@ -4,8 +4,9 @@
 ZUM_GEMM_REGION_BEGIN
 namespace zum_runtime::gemm::kernels::ZUM_GEMM_PATH {
 
-#include "gemm/internal/kernels/columns.inc"
 #include "gemm/internal/kernels/micro_tile.inc"
+// The tiles build on the micro-tile's loads and broadcasts.
+#include "gemm/internal/kernels/columns.inc"
 
 template <typename T>
 void few_columns(StridedMatrix<T> a, const T* b_columns, size_t depth, size_t b_stride,
