@@ -35,8 +35,9 @@ bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
 }
 
 // Measured switch points (zum-gemm-bench's table of ways of running, float, one core). All of
-// n in one narrow panel goes to the narrow tile before the stored rows, so that op(B) packs
-// into one kind of panel whatever m is. One row against a transposed B is a row of dot products
+// n in one narrow panel goes to the narrow tile before the sweep and the stored rows, so that
+// op(B) packs into one kind of panel whatever m is (sweeping 12 columns of a 16-lane vector took
+// 5 × 12 × 696 twice as long). One row against a transposed B is a row of dot products
 // of B's stored rows.
 template <typename T>
 Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
@@ -45,8 +46,8 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   if (p.n <= few_columns_limit || (p.m == 1 && !b_untransposed)) {
     return {Strategy::columns, narrow};
   }
-  if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
   if (narrow) return {Strategy::stored_a, true};
+  if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, false};
   if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
   if (p.n <= stored_a_columns_limit) return {Strategy::stored_a, false};
   return {Strategy::blocked, false};
