@@ -13,7 +13,9 @@ namespace {
 using zum_bench::RandomShape;
 using zum_bench::RatioSummary;
 
-auto key(const RandomShape& s) { return std::tuple(s.m, s.n, s.k, s.transpose_a, s.transpose_b); }
+auto key(const RandomShape& s) {
+  return std::tuple(s.m, s.n, s.k, s.transpose_a, s.transpose_b);
+}
 
 TEST_CASE("random shapes: a seed draws the same distinct shapes within [1, largest]") {
   for (const std::uint64_t seed : {1u, 2u, 99u}) {

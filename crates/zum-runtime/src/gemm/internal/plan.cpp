@@ -46,8 +46,10 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   if (p.n <= few_columns_limit || (p.m == 1 && !b_untransposed)) {
     return {Strategy::columns, narrow};
   }
-  if (narrow) return {Strategy::stored_a, true};
-  if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, false};
+  // One row against less than a narrow panel: sweeping B beats packing it (1 × 6 × 179).
+  const bool row_past_partial_panel = b_untransposed && p.m == 1 && p.n < kernels.narrow.nr;
+  if (narrow && !row_past_partial_panel) return {Strategy::stored_a, true};
+  if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
   if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
   if (p.n <= stored_a_columns_limit) return {Strategy::stored_a, false};
   return {Strategy::blocked, false};
