@@ -14,7 +14,7 @@ using kernels::round_up;
 // against all of them.
 template <typename T>
 void run_blocked(const Problem<T>& p, const PathKernels<T>& kernels) {
-  const Blocking sizes{blocking<T>.kc, blocking<T>.mc, block_columns<T>()};
+  const Blocking sizes = block_sizes<T>();
   const size_t a_blocks = (p.m + sizes.mc - 1) / sizes.mc;
   T* a_slab = workspace<T>(0, a_blocks * sizes.mc * sizes.kc);
   T* b_buffer = workspace<T>(1, sizes.kc * sizes.nc);

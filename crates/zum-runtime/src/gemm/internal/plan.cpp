@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <string_view>
 
 #include "gemm/internal/block_packing.hpp"
@@ -20,9 +19,10 @@ size_t l2_cache_bytes() {
 }
 
 template <typename T>
-size_t block_columns() {
-  static const size_t columns = block_columns_for<T>(l2_cache_bytes());
-  return columns;
+Blocking block_sizes() {
+  static const Blocking sizes{blocking<T>.kc, blocking<T>.mc,
+                              block_columns_for<T>(l2_cache_bytes())};
+  return sizes;
 }
 
 // Whether both operands read where stored beat packing: few rows, or an op(B) small enough to
@@ -101,7 +101,7 @@ RunDescription describe(const Problem<T>& p, SimdPath path) {
 }
 
 #define ZUM_INSTANTIATE(T)                                                          \
-  template size_t block_columns<T>();                                               \
+  template Blocking block_sizes<T>();                                               \
   template Plan chosen_plan<T>(const Problem<T>&, const PathKernels<T>&);           \
   template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&); \
   template RunDescription describe<T>(const Problem<T>&, SimdPath);

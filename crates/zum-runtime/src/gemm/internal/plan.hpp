@@ -40,9 +40,9 @@ constexpr size_t block_columns_for(size_t l2_bytes) {
   const size_t fitting = l2_bytes / 2 / (blocking<T>.kc * sizeof(T)) / 64 * 64;
   return std::clamp<size_t>(fitting, 64, blocking<T>.nc);
 }
-// The same for the running core, read once.
+// The block sizes for the running core: blocking<T> with its columns as its L2 takes them.
 template <typename T>
-size_t block_columns();
+Blocking block_sizes();
 
 // Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B streams through once;
 // up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats

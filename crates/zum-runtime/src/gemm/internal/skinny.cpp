@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/kernels/packed_tile.hpp"
 #include "gemm/internal/ways.hpp"
 
 // The skinny ways, for few rows or few columns: op(A) read where it is stored, op(B) packed
@@ -13,7 +14,7 @@ using kernels::round_up;
 // op(A) where stored, against op(B) packed into the narrow or the wide tile's panels.
 template <typename T>
 void run_stored_a(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
-  const Blocking sizes{blocking<T>.kc, blocking<T>.mc, block_columns<T>()};
+  const Blocking sizes = block_sizes<T>();
   const auto multiply = narrow ? kernels.stored_a_narrow : kernels.stored_a_wide;
   T* b_buffer = workspace<T>(1, sizes.kc * sizes.nc);
   for_each_slab(p, sizes.kc, [&](size_t depth_start, size_t depth, const Output<T>& out) {
@@ -73,16 +74,15 @@ void run_sweep(const Problem<T>& p, const PathKernels<T>& kernels) {
   }
 }
 
-// op(B)(p, j) from a packed B: slab by slab of kc steps, panels of nr columns, depth padded.
+// op(B)(p, j) from a packed B: slab by slab of kc steps, each slab the family A panels the
+// packed tile reads.
 template <typename T>
 T packed_element(const PackedView<T>& packed, size_t k, size_t p, size_t j) {
   const size_t kc = blocking<T>.kc;
   const size_t slab_start = p / kc * kc;
   const size_t padded_depth = round_up(std::min(kc, k - slab_start), 16);
-  const size_t column = packed.first_column + j;
-  return packed
-      .data[slab_start * packed.padded_columns + column / packed.nr * packed.nr * padded_depth +
-            (p - slab_start) * packed.nr + column % packed.nr];
+  return kernels::scalar::packed_b(packed.data + slab_start * packed.padded_columns, padded_depth,
+                                   packed.nr, p - slab_start, packed.first_column + j);
 }
 
 // op(B)'s columns, each contiguous over k and zero-padded to `stride`, whether B is stored
@@ -100,8 +100,9 @@ void copy_columns(const Problem<T>& p, size_t stride, T* columns) {
 }
 
 // One row of C as the one column of Cᵀ = op(B)ᵀ op(A)ᵀ: op(B)'s columns are the rows the
-// few-columns tiles run along, op(A)'s row the column. A packed B is first unpacked the way B
-// was stored, so the same tiles read it in the same order.
+// few-columns tiles run along, op(A)'s row the column. The plan sends only a transposed B here
+// (one row against an untransposed B sweeps it), so a packed B is unpacked as a transposed B
+// is stored, its columns contiguous over k, and the same tiles read it in the same order.
 template <typename T>
 void run_one_row(const Problem<T>& p, const PathKernels<T>& kernels) {
   const size_t stride = round_up(p.k, 16);
@@ -111,15 +112,9 @@ void run_one_row(const Problem<T>& p, const PathKernels<T>& kernels) {
   const StridedMatrix<T> b = op_b(p);
   StridedMatrix<T> b_columns{b.data, b.column_step, b.row_step};
   if (is_packed(p)) {
-    const bool rows_along_k = p.transpose_b == Transpose::yes;
     T* unpacked = workspace<T>(0, p.n * p.k);
-    b_columns =
-        rows_along_k ? StridedMatrix<T>{unpacked, p.k, 1} : StridedMatrix<T>{unpacked, 1, p.n};
-    for (size_t j = 0; j < p.n; ++j) {
-      for (size_t q = 0; q < p.k; ++q) {
-        unpacked[rows_along_k ? j * p.k + q : q * p.n + j] = packed_element(p.packed_b, p.k, q, j);
-      }
-    }
+    copy_columns(p, p.k, unpacked);
+    b_columns = {unpacked, p.k, 1};
   }
   const Output<T> out = output(p);
   kernels.few_columns(b_columns, a_row, p.k, stride, {out.c, 1, p.n, 1, out.alpha, out.beta});
