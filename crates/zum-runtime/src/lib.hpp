@@ -3,7 +3,8 @@
 #include <zum_runtime/config.hpp>
 
 // The runtime library zum_runtime: blocked-data layouts, packing matrices into them, matrix
-// multiplication through them, and the checked arithmetic and panic they are built on.
+// multiplication through them, bfloat16, and the checked arithmetic and panic they are built on.
+#include <zum_runtime/bfloat16.hpp>
 #include <zum_runtime/blocked_data.hpp>
 #include <zum_runtime/checked_arithmetic.hpp>
 #include <zum_runtime/gemm.hpp>

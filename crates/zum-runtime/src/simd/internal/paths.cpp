@@ -1,7 +1,10 @@
 #include "simd/internal/paths.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
+#include <string_view>
 #include <vector>
 
 namespace zum_runtime::simd {
@@ -9,7 +12,27 @@ namespace {
 
 using enum SimdPath;
 
+constexpr std::array<std::string_view, 6> isa_limit_names{"generic", "sse2",        "avx2",
+                                                          "avx512",  "avx512_bf16", "native"};
+
+// Each path's own level of the limit: the four paths are its first four levels, in order.
+constexpr IsaLimit limit_of(SimdPath path) {
+  return static_cast<IsaLimit>(path);
+}
+
+IsaLimit read_isa_limit() {
+  const char* value = std::getenv("ZUM_MAX_ISA");
+  const std::optional<IsaLimit> limit = parse_isa_limit(value);
+  if (limit) return *limit;
+  std::fprintf(stderr,
+               "zum_runtime: ZUM_MAX_ISA=%s is none of generic, sse2, avx2, avx512, avx512_bf16 "
+               "and native; it is ignored\n",
+               value);
+  return IsaLimit::native;
+}
+
 bool processor_runs(SimdPath path) {
+  if (limit_of(path) > isa_limit()) return false;
 #if ZUM_X86_64
   __builtin_cpu_init();
   switch (path) {
@@ -29,6 +52,28 @@ bool processor_runs(SimdPath path) {
 }
 
 }  // namespace
+
+std::optional<IsaLimit> parse_isa_limit(const char* value) {
+  if (value == nullptr) return IsaLimit::native;
+  const auto found = std::ranges::find(isa_limit_names, std::string_view(value));
+  if (found == isa_limit_names.end()) return std::nullopt;
+  return static_cast<IsaLimit>(found - isa_limit_names.begin());
+}
+
+IsaLimit isa_limit() {
+  static const IsaLimit limit = read_isa_limit();
+  return limit;
+}
+
+bool processor_has_bf16_dot_products() {
+#if ZUM_X86_64
+  static const bool has = isa_limit() >= IsaLimit::avx512_bf16 && processor_runs(avx512) &&
+                          __builtin_cpu_supports("avx512bf16");
+  return has;
+#else
+  return false;
+#endif
+}
 
 std::string_view simd_path_name(SimdPath path) {
   constexpr std::array<std::string_view, 4> names{"generic", "sse2", "avx2", "avx512"};

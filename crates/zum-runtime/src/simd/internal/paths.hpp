@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -31,11 +32,25 @@ inline constexpr std::array compiled_paths{SimdPath::generic};
 
 std::string_view simd_path_name(SimdPath path);
 
-// The paths this processor can run: generic first, the fastest last.
+// The paths this processor can run, up to the limit below: generic first, the fastest last.
 std::span<const SimdPath> runnable_simd_paths();
 
 // Whether the processor has fused multiply-adds, which every GEMM path past the portable one
 // uses.
 bool processor_has_fma();
+
+// The instruction sets the library may use, capped by the environment variable ZUM_MAX_ISA
+// (read once): generic, sse2, avx2, avx512 (F, BW, DQ and VL only), avx512_bf16 (those and
+// the bfloat16 dot products) or native, the default. An unknown value is named in one line on
+// stderr and otherwise ignored.
+enum class IsaLimit : std::uint8_t { generic, sse2, avx2, avx512, avx512_bf16, native };
+
+// The limit a value of ZUM_MAX_ISA names; native for none, and nullopt when unknown.
+std::optional<IsaLimit> parse_isa_limit(const char* value);
+IsaLimit isa_limit();
+
+// Whether the processor has AVX-512's bfloat16 dot products and conversions, and the limit
+// lets the library use them.
+bool processor_has_bf16_dot_products();
 
 }  // namespace zum_runtime::simd
