@@ -54,7 +54,9 @@ long double reference_value(std::uint16_t bits) {
   return sign * std::ldexp(1.0L + static_cast<long double>(mantissa) / 128, exponent - 127);
 }
 
-std::string name_of(Bf16Path path) { return std::string(zum_runtime::bf16::bf16_path_name(path)); }
+std::string name_of(Bf16Path path) {
+  return std::string(zum_runtime::bf16::bf16_path_name(path));
+}
 
 // The float bits a test walks: every float in optimized builds, every 251st (with every
 // rounding case of the lower half still met) in unoptimized ones, where the walk would take
@@ -78,8 +80,9 @@ TEST_CASE("bfloat16: the scalar conversion follows the rounding rule at every ro
   }
 }
 
-TEST_CASE("bfloat16: every float through the span form rounds as the scalar form does, on every path",
-          "[bfloat16]") {
+TEST_CASE(
+    "bfloat16: every float through the span form rounds as the scalar form does, on every path",
+    "[bfloat16]") {
   constexpr std::size_t chunk = 1 << 16;
   const auto paths = zum_runtime::bf16::runnable_bf16_paths();
   std::vector<float> from(chunk);
@@ -161,7 +164,8 @@ TEST_CASE("bfloat16: spans of different sizes panic before anything is written",
   std::vector<float> wide(5, -1.0f);
   const auto widening = panic_of([&] { zum_runtime::to_float(narrow, wide); });
   REQUIRE(widening);
-  CHECK(widening->message == "to_float: from holds 3 elements and to holds 5; they must be the same");
+  CHECK(widening->message ==
+        "to_float: from holds 3 elements and to holds 5; they must be the same");
   CHECK(wide[0] == -1.0f);
 }
 
@@ -171,11 +175,11 @@ TEST_CASE("ZUM_MAX_ISA: each value names its limit, and unknown ones are told ap
     const char* value;
     std::optional<IsaLimit> limit;
   } cases[] = {
-      {nullptr, IsaLimit::native},       {"generic", IsaLimit::generic},
-      {"sse2", IsaLimit::sse2},          {"avx2", IsaLimit::avx2},
-      {"avx512", IsaLimit::avx512},      {"avx512_bf16", IsaLimit::avx512_bf16},
-      {"native", IsaLimit::native},      {"", std::nullopt},
-      {"AVX2", std::nullopt},            {"avx2 ", std::nullopt},
+      {nullptr, IsaLimit::native},  {"generic", IsaLimit::generic},
+      {"sse2", IsaLimit::sse2},     {"avx2", IsaLimit::avx2},
+      {"avx512", IsaLimit::avx512}, {"avx512_bf16", IsaLimit::avx512_bf16},
+      {"native", IsaLimit::native}, {"", std::nullopt},
+      {"AVX2", std::nullopt},       {"avx2 ", std::nullopt},
       {"avx512bf16", std::nullopt},
   };
   for (const auto& one : cases) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <type_traits>
 
+#include <zum_runtime/bfloat16.hpp>
 #include <zum_runtime/panic.hpp>
 
 // Matrix multiplication through the library's blocked buffers.
@@ -114,6 +115,8 @@ ZUM_RUNTIME_API void multiply_packed_f64(Transpose transpose_a, std::size_t m, d
 template <typename Element>
 inline constexpr bool multipliable =
     std::is_same_v<Element, float> || std::is_same_v<Element, double>;
+template <typename Element>
+inline constexpr bool packable = multipliable<Element> || std::is_same_v<Element, bfloat16>;
 
 }  // namespace detail
 
@@ -143,13 +146,14 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
                     beta, c, c_row_stride, Options{});
 }
 
-// op(B), k × n, packed once into the same family A blocks multiply packs it into on every
-// call, for multiplying many times: the packed multiply gives results bit-identical to the
-// one-shot multiply with the same options. Owns its memory; movable, not copyable; any number
-// of threads may multiply with it at once. Using a moved-from PackedB panics.
+// op(B), k × n, packed once into the same blocks multiply packs it into on every call, for
+// multiplying many times: the packed multiply gives results bit-identical to the one-shot
+// multiply with the same options. Owns its memory; movable, not copyable; any number of
+// threads may multiply with it at once. Using a moved-from PackedB panics.
 template <typename Element>
 class PackedB {
-  static_assert(detail::multipliable<Element>, "zum_runtime::gemm::PackedB holds float or double");
+  static_assert(detail::packable<Element>,
+                "zum_runtime::gemm::PackedB holds float, double or bfloat16");
 
  public:
   PackedB(PackedB&& other) noexcept { *this = std::move(other); }
@@ -159,7 +163,8 @@ class PackedB {
     transpose_b_ = other.transpose_b_;
     panel_columns_ = other.panel_columns_;
     bytes_ = other.bytes_;
-    elements_ = std::move(other.elements_);
+    form_ = other.form_;
+    memory_ = std::move(other.memory_);
     valid_ = other.valid_;
     other.valid_ = false;
     other.bytes_ = 0;
@@ -180,9 +185,10 @@ class PackedB {
   std::size_t k_ = 0;
   std::size_t n_ = 0;
   Transpose transpose_b_ = Transpose::no;
-  std::size_t panel_columns_ = 0;  // NR of its family A panels
+  std::size_t panel_columns_ = 0;  // NR of its panels
   std::size_t bytes_ = 0;
-  std::unique_ptr<Element[], detail::AlignedDelete> elements_;
+  std::uint8_t form_ = 0;  // how its panels hold the elements, where there is more than one way
+  std::unique_ptr<std::byte[], detail::AlignedDelete> memory_;
   bool valid_ = false;
 };
 
@@ -210,5 +216,24 @@ void multiply(Transpose transpose_a, std::size_t m, Element alpha, std::span<con
                                 options);
   }
 }
+
+// bfloat16 operands, float results: C ← alpha · op(A) · op(B) + beta · C as above, with every
+// product of two bfloat16 values exact in float and the sums run in float (never rounded to
+// bfloat16). Each element of C lies within (k + 2) · ε_f32 · (|alpha| · Σₚ |op(A)ᵢₚ · op(B)ₚⱼ| +
+// |beta · cᵢⱼ|) of the exact result on the bfloat16 values, plus (k + 2) · 2⁻¹²⁶ · (1 + |alpha|)
+// where AVX-512's dot products take subnormals as zero. The conventions, strides, refusals and
+// thread promises are the float form's. Without AVX-512 BF16 the operands are widened to float
+// and multiplied by the float kernels.
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                              std::size_t n, std::size_t k, float alpha,
+                              std::span<const bfloat16> a, std::size_t a_row_stride,
+                              std::span<const bfloat16> b, std::size_t b_row_stride, float beta,
+                              std::span<float> c, std::size_t c_row_stride, Options options = {});
+ZUM_RUNTIME_API PackedB<bfloat16> pack_b(Transpose transpose_b, std::size_t k, std::size_t n,
+                                         std::span<const bfloat16> b, std::size_t b_row_stride);
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, std::size_t m, float alpha,
+                              std::span<const bfloat16> a, std::size_t a_row_stride,
+                              const PackedB<bfloat16>& b, float beta, std::span<float> c,
+                              std::size_t c_row_stride, Options options = {});
 
 }  // namespace zum_runtime::gemm

@@ -26,7 +26,9 @@ std::string_view bf16_path_name(Bf16Path path);
 // Every SIMD path the processor runs without the bfloat16 instructions, then avx512_bf16
 // where it has them: the fastest last.
 std::span<const Bf16Path> runnable_bf16_paths();
-inline Bf16Path fastest_bf16_path() { return runnable_bf16_paths().back(); }
+inline Bf16Path fastest_bf16_path() {
+  return runnable_bf16_paths().back();
+}
 
 // The conversion kernels, one pair per path.
 struct Conversions {

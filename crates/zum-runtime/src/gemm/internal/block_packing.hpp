@@ -28,8 +28,8 @@ template <typename T>
 Output<T> output(const Problem<T>& p) {
   return {p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta};
 }
-template <typename T>
-bool is_packed(const Problem<T>& p) {
+template <typename T, typename In>
+bool is_packed(const Problem<T, In>& p) {
   return p.packed_b.data != nullptr;
 }
 

@@ -25,8 +25,9 @@ struct PackedView {
   std::size_t first_column = 0;
 };
 
-// One call of multiply, as its caller made it.
-template <typename T>
+// One call of multiply, as its caller made it: results and scalars of type T, operands of type
+// In (bfloat16 operands multiply into float).
+template <typename T, typename In = T>
 struct Problem {
   Transpose transpose_a;
   Transpose transpose_b;
@@ -34,16 +35,16 @@ struct Problem {
   std::size_t n;
   std::size_t k;
   T alpha;
-  std::span<const T> a;
+  std::span<const In> a;
   std::size_t a_row_stride;
-  std::span<const T> b;
+  std::span<const In> b;
   std::size_t b_row_stride;
   T beta;
   std::span<T> c;
   std::size_t c_row_stride;
-  unsigned threads = 1;      // 0: one per core the process may run on
-  PackedView<T> packed_b{};  // op(B) packed by pack_b instead of b; b is then unused
-  bool packing_b = false;    // a call of pack_b, which reads only b
+  unsigned threads = 1;       // 0: one per core the process may run on
+  PackedView<In> packed_b{};  // op(B) packed by pack_b instead of b; b is then unused
+  bool packing_b = false;     // a call of pack_b, which reads only b
 };
 
 // How the operands reach the micro-kernels.
@@ -57,11 +58,11 @@ enum class Strategy : std::uint8_t {
 };
 
 // Panics, naming the call, unless the problem is one multiply accepts.
-template <typename T>
-void validate(const Problem<T>& problem);
+template <typename T, typename In>
+void validate(const Problem<T, In>& problem);
 // The same for pack_b, which reads only op(B).
-template <typename T>
-void validate_packing(const Problem<T>& problem);
+template <typename T, typename In>
+void validate_packing(const Problem<T, In>& problem);
 
 // Runs a validated problem on `path` the way `strategy` says, on problem.threads threads.
 template <typename T>

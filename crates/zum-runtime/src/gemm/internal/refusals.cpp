@@ -17,24 +17,24 @@ struct StoredShape {
   size_t row_stride;
 };
 
-template <typename T>
-StoredShape stored_a(const Problem<T>& p) {
+template <typename T, typename In>
+StoredShape stored_a(const Problem<T, In>& p) {
   return p.transpose_a == Transpose::no ? StoredShape{"a", p.m, p.k, p.a_row_stride}
                                         : StoredShape{"a", p.k, p.m, p.a_row_stride};
 }
-template <typename T>
-StoredShape stored_b(const Problem<T>& p) {
+template <typename T, typename In>
+StoredShape stored_b(const Problem<T, In>& p) {
   return p.transpose_b == Transpose::no ? StoredShape{"b", p.k, p.n, p.b_row_stride}
                                         : StoredShape{"b", p.n, p.k, p.b_row_stride};
 }
-template <typename T>
-StoredShape stored_c(const Problem<T>& p) {
+template <typename T, typename In>
+StoredShape stored_c(const Problem<T, In>& p) {
   return {"c", p.m, p.n, p.c_row_stride};
 }
 
 // "gemm 64 x 32 x 16: ...", or for pack_b "gemm pack_b 16 x 32: ..." (k × n).
-template <typename T>
-[[noreturn, gnu::cold]] void refuse(const Problem<T>& p, const std::string& reason) {
+template <typename T, typename In>
+[[noreturn, gnu::cold]] void refuse(const Problem<T, In>& p, const std::string& reason) {
   const std::string shape =
       p.packing_b ? "pack_b " + std::to_string(p.k) + " x " + std::to_string(p.n)
                   : std::to_string(p.m) + " x " + std::to_string(p.n) + " x " + std::to_string(p.k);
@@ -51,19 +51,19 @@ bool extent_of(const StoredShape& shape, size_t& extent) {
          !__builtin_add_overflow(extent, shape.columns, &extent);
 }
 
-template <typename T>
-void require_stride(const Problem<T>& p, const StoredShape& shape) {
+template <typename T, typename In>
+void require_stride(const Problem<T, In>& p, const StoredShape& shape) {
   if (shape.row_stride < shape.columns) {
     refuse(p, std::string(shape.name) + "_row_stride " + std::to_string(shape.row_stride) +
                   " is less than its " + std::to_string(shape.columns) + " columns");
   }
 }
 
-template <typename T, typename Element>
-void require_span(const Problem<T>& p, const StoredShape& shape, std::span<Element> span) {
+template <typename T, typename In, typename Element>
+void require_span(const Problem<T, In>& p, const StoredShape& shape, std::span<Element> span) {
   size_t extent = 0;
   size_t bytes = 0;
-  if (!extent_of(shape, extent) || __builtin_mul_overflow(extent, sizeof(T), &bytes)) {
+  if (!extent_of(shape, extent) || __builtin_mul_overflow(extent, sizeof(Element), &bytes)) {
     refuse(p, std::string(shape.name) + ": " + std::to_string(shape.rows) + " rows of stride " +
                   std::to_string(shape.row_stride) + " span more memory than exists");
   }
@@ -87,10 +87,10 @@ struct Touched {
   std::uintptr_t end() const { return row_start(rows - 1) + width; }
 };
 
-template <typename T>
-Touched touched(const StoredShape& shape, const T* data) {
-  return {reinterpret_cast<std::uintptr_t>(data), shape.rows, shape.columns * sizeof(T),
-          shape.row_stride * sizeof(T)};
+template <typename Element>
+Touched touched(const StoredShape& shape, const Element* data) {
+  return {reinterpret_cast<std::uintptr_t>(data), shape.rows, shape.columns * sizeof(Element),
+          shape.row_stride * sizeof(Element)};
 }
 
 // Whether some row of `y` shares a byte with [from, to).
@@ -117,15 +117,15 @@ bool overlap(const Touched& x, const Touched& y) {
   return false;
 }
 
-template <typename T>
-bool reads_operands(const Problem<T>& p) {
+template <typename T, typename In>
+bool reads_operands(const Problem<T, In>& p) {
   return p.m != 0 && p.n != 0 && p.k != 0 && p.alpha != T{0};
 }
 
 }  // namespace
 
-template <typename T>
-void validate(const Problem<T>& p) {
+template <typename T, typename In>
+void validate(const Problem<T, In>& p) {
   const bool packed = p.packed_b.data != nullptr;
   require_stride(p, stored_a(p));
   if (!packed) require_stride(p, stored_b(p));
@@ -143,15 +143,17 @@ void validate(const Problem<T>& p) {
   if (!packed && overlap(c, touched(stored_b(p), p.b.data()))) refuse(p, "c overlaps b");
 }
 
-template <typename T>
-void validate_packing(const Problem<T>& p) {
+template <typename T, typename In>
+void validate_packing(const Problem<T, In>& p) {
   require_stride(p, stored_b(p));
   if (p.k != 0 && p.n != 0) require_span(p, stored_b(p), p.b);
 }
 
-template void validate<float>(const Problem<float>&);
-template void validate_packing<float>(const Problem<float>&);
-template void validate_packing<double>(const Problem<double>&);
-template void validate<double>(const Problem<double>&);
+template void validate<float, float>(const Problem<float>&);
+template void validate_packing<float, float>(const Problem<float>&);
+template void validate<double, double>(const Problem<double>&);
+template void validate_packing<double, double>(const Problem<double>&);
+template void validate<float, bfloat16>(const Problem<float, bfloat16>&);
+template void validate_packing<float, bfloat16>(const Problem<float, bfloat16>&);
 
 }  // namespace zum_runtime::gemm::driver

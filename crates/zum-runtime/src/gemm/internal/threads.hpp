@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <thread>
 #include <vector>
 
 #include "gemm/internal/driver.hpp"
@@ -8,8 +10,30 @@
 namespace zum_runtime::gemm::driver {
 
 // The parts of a problem that `threads` threads take, and the threads a problem asks for.
-template <typename T>
-std::vector<Problem<T>> parts_of(const Problem<T>& problem, unsigned threads);
+template <typename T, typename In>
+std::vector<Problem<T, In>> parts_of(const Problem<T, In>& problem, unsigned threads);
 unsigned threads_asked(unsigned threads);
+
+// Runs each part on its own thread, the first on the caller's; a failure in any part is
+// rethrown to the caller once all have finished.
+template <typename Part, typename Run>
+void run_parts(const std::vector<Part>& parts, Run run) {
+  std::vector<std::exception_ptr> failures(parts.size());
+  const auto run_part = [&](std::size_t part) {
+    try {
+      run(parts[part]);
+    } catch (...) {
+      failures[part] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (std::size_t part = 1; part < parts.size(); ++part) workers.emplace_back(run_part, part);
+    run_part(0);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
 
 }  // namespace zum_runtime::gemm::driver

@@ -1,0 +1,125 @@
+#include <algorithm>
+#include <vector>
+
+#include "gemm/internal/bf16_driver.hpp"
+#include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/kernels/bf16_dot_tile.hpp"
+#include "gemm/internal/threads.hpp"
+
+// The dot-product way, the loops around the bfloat16 tile: per slab of k (pc), op(A)'s rows
+// packed once; per block of op(B)'s columns (jc), that block packed (or read from a packed
+// B), then rows in blocks (ic) against its panels (jr), tile by tile (ir).
+namespace zum_runtime::gemm::driver {
+namespace {
+
+using kernels::Output;
+using kernels::round_up;
+using kernels::StridedMatrix;
+namespace dot = kernels::bf16_dot;
+using dot::word;
+
+// Block sizes: a slab is kc deep (even, whole pairs); a block of op(B) (kc × nc) and one of
+// op(A)'s rows (mc × kc) take a quarter of a 1 MiB L2 each, and a B panel (kc × nr) a third
+// of a 48 KiB L1.
+constexpr size_t slab_depth = 256;
+constexpr size_t block_rows = 480;
+constexpr size_t block_columns = 512;
+static_assert(slab_depth % 2 == 0 && block_rows % dot::mr == 0 && block_columns % dot::nr == 0);
+
+const dot::DotKernels& dot_kernels() {
+#if defined(__x86_64__)
+  return dot::avx512_bf16_kernels();
+#else
+  return dot::scalar_kernels();
+#endif
+}
+
+StridedMatrix<bfloat16> op_a(const Bf16Problem& p) {
+  return p.transpose_a == Transpose::no ? StridedMatrix<bfloat16>{p.a.data(), p.a_row_stride, 1}
+                                        : StridedMatrix<bfloat16>{p.a.data(), 1, p.a_row_stride};
+}
+StridedMatrix<bfloat16> op_b(const Bf16Problem& p) {
+  return p.transpose_b == Transpose::no ? StridedMatrix<bfloat16>{p.b.data(), p.b_row_stride, 1}
+                                        : StridedMatrix<bfloat16>{p.b.data(), 1, p.b_row_stride};
+}
+
+// This thread's buffer `slot` (0 or 1), grown to at least `words`.
+word* pair_workspace(size_t slot, size_t words) {
+  thread_local std::vector<word> buffers[2];
+  std::vector<word>& buffer = buffers[slot];
+  if (buffer.size() < words) buffer.resize(words);
+  return buffer.data();
+}
+
+// A packed B slab by slab, each slab's panels across the padded columns.
+const word* packed_panels(const Bf16Problem& p, size_t depth_start, size_t column, size_t pairs) {
+  const auto* words = reinterpret_cast<const word*>(p.packed_b.data);
+  return words + depth_start / 2 * p.packed_b.padded_columns +
+         (p.packed_b.first_column + column) * pairs;
+}
+
+// Every block of op(A)'s rows against the block of op(B)'s columns at `column`.
+void run_block(const Bf16Problem& p, const word* a_slab, const word* b_block, size_t column,
+               size_t columns, size_t pairs, const Output<float>& out) {
+  const dot::DotKernels& kernels = dot_kernels();
+  for (size_t row = 0; row < p.m; row += block_rows) {
+    const size_t rows = std::min(block_rows, p.m - row);
+    for (size_t panel = 0; panel < columns; panel += dot::nr) {
+      for (size_t tile = row; tile < row + rows; tile += dot::mr) {
+        kernels.tile(a_slab + tile * pairs, b_block + panel * pairs, pairs,
+                     out.offset(tile, column + panel)
+                         .shape(std::min(dot::mr, row + rows - tile),
+                                std::min(dot::nr, columns - panel)));
+      }
+    }
+  }
+}
+
+void run_part(const Bf16Problem& p) {
+  const dot::DotKernels& kernels = dot_kernels();
+  const size_t slab_pairs = dot::pairs_of(slab_depth);
+  word* a_slab = pair_workspace(0, round_up(p.m, dot::mr) * slab_pairs);
+  word* b_buffer = is_packed(p) ? nullptr : pair_workspace(1, block_columns * slab_pairs);
+  Output<float> out{p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta};
+  for (size_t depth_start = 0; depth_start < p.k; depth_start += slab_depth) {
+    const size_t depth = std::min(slab_depth, p.k - depth_start);
+    const size_t pairs = dot::pairs_of(depth);
+    kernels.pack_a(op_a(p).offset(0, depth_start), p.m, depth, a_slab);
+    for (size_t column = 0; column < p.n; column += block_columns) {
+      const size_t columns = std::min(block_columns, p.n - column);
+      const word* b_block = b_buffer;
+      if (is_packed(p)) {
+        b_block = packed_panels(p, depth_start, column, pairs);
+      } else {
+        kernels.pack_b(op_b(p).offset(depth_start, column), depth, columns, b_buffer);
+      }
+      run_block(p, a_slab, b_block, column, columns, pairs, out);
+    }
+    out.beta = 1.0f;  // every slab after the first adds to what C holds
+  }
+}
+
+}  // namespace
+
+void run_dot_products(const Bf16Problem& p) {
+  const unsigned threads = threads_asked(p.threads);
+  if (threads == 1) return run_part(p);
+  run_parts(parts_of(p, threads), run_part);
+}
+
+size_t pair_panels_bytes(size_t k, size_t n) {
+  const size_t full_slabs = k / slab_depth;
+  const size_t pairs = full_slabs * dot::pairs_of(slab_depth) + dot::pairs_of(k % slab_depth);
+  return pairs * round_up(n, dot::nr) * sizeof(word);
+}
+
+void pack_pair_panels_whole(const Bf16Problem& p, word* buffer) {
+  const size_t padded_columns = round_up(p.n, dot::nr);
+  for (size_t depth_start = 0; depth_start < p.k; depth_start += slab_depth) {
+    const size_t depth = std::min(slab_depth, p.k - depth_start);
+    dot_kernels().pack_b(op_b(p).offset(depth_start, 0), depth, p.n,
+                         buffer + depth_start / 2 * padded_columns);
+  }
+}
+
+}  // namespace zum_runtime::gemm::driver

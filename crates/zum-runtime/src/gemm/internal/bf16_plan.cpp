@@ -1,0 +1,40 @@
+#include "gemm/internal/bf16_driver.hpp"
+#include "gemm/internal/block_packing.hpp"
+#include "gemm/internal/kernels/bf16_dot_tile.hpp"
+
+// Which way a bfloat16 problem runs: the dot products where the path has them, else widened.
+namespace zum_runtime::gemm::driver {
+
+Bf16Path chosen_bf16_path() {
+  static const Bf16Path path = simd::processor_has_bf16_dot_products()
+                                   ? Bf16Path{SimdPath::avx512, true}
+                                   : Bf16Path{chosen_path(), false};
+  return path;
+}
+
+void run_bf16(const Bf16Problem& p, Bf16Path path) {
+  if (p.m == 0 || p.n == 0) return;
+  if (p.k == 0 || p.alpha == 0.0f) {
+    scale(kernels::Output<float>{p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta});
+    return;
+  }
+  if (path.bf16_instructions) return run_dot_products(p);
+  run_widened(p, path.simd);
+}
+
+Bf16Packing bf16_packing(size_t k, size_t n, Bf16Path path) {
+  if (path.bf16_instructions) {
+    return {Bf16PackedForm::pair_panels, kernels::bf16_dot::nr, pair_panels_bytes(k, n)};
+  }
+  return {Bf16PackedForm::widened, packed_panel_columns<float>(n, path.simd),
+          widened_bytes(k, n, path.simd)};
+}
+
+void pack_b_whole_bf16(const Bf16Problem& p, Bf16Path path, void* buffer) {
+  if (path.bf16_instructions) {
+    return pack_pair_panels_whole(p, static_cast<std::uint32_t*>(buffer));
+  }
+  pack_widened_whole(p, path.simd, static_cast<float*>(buffer));
+}
+
+}  // namespace zum_runtime::gemm::driver

@@ -1,0 +1,112 @@
+// The dot-product tile on AVX-512 BF16, with the B packer it pays to vectorize; A is packed by
+// the scalar packer (each slab of A is packed once, B's blocks once per slab of A's rows).
+#include <immintrin.h>
+
+#include <array>
+#include <utility>
+
+#include "gemm/internal/kernels/bf16_dot_tile.hpp"
+#include "simd/internal/target_regions.hpp"
+
+ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_BF16_TARGET)
+namespace zum_runtime::gemm::kernels::bf16_dot {
+namespace {
+
+__m512bh as_pairs(__m512i words) { return (__m512bh)words; }
+
+__mmask16 lanes_below(size_t count) {
+  return count >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << count) - 1u);
+}
+
+// c ← alpha · sum + beta · c over the lanes in `mask`, c read only when beta ≠ 0.
+void store_row(float* c, __m512 sum, __mmask16 mask, const Output<float>& out) {
+  const __m512 scaled =
+      out.beta != 0.0f
+          ? _mm512_fmadd_ps(_mm512_set1_ps(out.alpha), sum,
+                            _mm512_mul_ps(_mm512_set1_ps(out.beta), _mm512_maskz_loadu_ps(mask, c)))
+          : _mm512_mul_ps(_mm512_set1_ps(out.alpha), sum);
+  _mm512_mask_storeu_ps(c, mask, scaled);
+}
+
+// `rows` rows of the tile: two accumulators a row, B's pair words the vectors, A's broadcast.
+template <size_t rows>
+void tile_rows(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
+  __m512 left[rows];
+  __m512 right[rows];
+  for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_ps();
+  for (size_t p = 0; p < pairs; ++p) {
+    const __m512bh b_left = as_pairs(_mm512_loadu_si512(b_panel + p * nr));
+    const __m512bh b_right = as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16));
+    const word* a_pairs = a_panel + p * mr;
+    [&]<size_t... i>(std::index_sequence<i...>) {
+      ((left[i] = _mm512_dpbf16_ps(left[i], as_pairs(_mm512_set1_epi32(int(a_pairs[i]))), b_left),
+        right[i] =
+            _mm512_dpbf16_ps(right[i], as_pairs(_mm512_set1_epi32(int(a_pairs[i]))), b_right)),
+       ...);
+    }(std::make_index_sequence<rows>{});
+  }
+  const __mmask16 left_mask = lanes_below(out.columns);
+  const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
+  for (size_t i = 0; i < rows; ++i) {
+    float* c = out.c + i * out.row_stride;
+    store_row(c, left[i], left_mask, out);
+    if (right_mask != 0) store_row(c + 16, right[i], right_mask, out);
+  }
+}
+
+template <size_t... rows>
+constexpr auto tiles_by_rows(std::index_sequence<rows...>) {
+  using Tile = void (*)(const word*, const word*, size_t, Output<float>);
+  return std::array<Tile, sizeof...(rows)>{tile_rows<rows + 1>...};
+}
+
+void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
+  static constexpr auto tiles = tiles_by_rows(std::make_index_sequence<mr>{});
+  tiles[out.rows - 1](a_panel, b_panel, pairs, out);
+}
+
+// Output word w of a pair of rows: even words from the first row, odd from the second, the
+// low 16 columns in one vector and the high 16 in the other.
+__m512i interleave_index(unsigned first_column) {
+  alignas(64) std::array<short, 32> index{};
+  for (unsigned w = 0; w < 32; ++w) index[w] = static_cast<short>(first_column + w / 2 + (w % 2) * 32);
+  return _mm512_load_si512(index.data());
+}
+
+__mmask32 columns_below(size_t count) {
+  return count >= 32 ? ~__mmask32{0} : static_cast<__mmask32>((1u << count) - 1u);
+}
+
+// op(B) untransposed: each pair of k is two rows, interleaved 16 bits at a time.
+void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block) {
+  if (b.column_step != 1) return scalar_kernels().pack_b(b, depth, columns, block);
+  const size_t pairs = pairs_of(depth);
+  const __m512i low_index = interleave_index(0);
+  const __m512i high_index = interleave_index(16);
+  for (size_t panel = 0; panel < columns; panel += nr) {
+    const __mmask32 mask = columns_below(columns - panel);
+    word* to = block + panel * pairs;
+    for (size_t p = 0; p < pairs; ++p) {
+      const bfloat16* first = b.data + 2 * p * b.row_step + panel;
+      const __m512i even = _mm512_maskz_loadu_epi16(mask, first);
+      const __m512i odd = 2 * p + 1 < depth ? _mm512_maskz_loadu_epi16(mask, first + b.row_step)
+                                            : _mm512_setzero_si512();
+      _mm512_storeu_si512(to + p * nr, _mm512_permutex2var_epi16(even, low_index, odd));
+      _mm512_storeu_si512(to + p * nr + 16, _mm512_permutex2var_epi16(even, high_index, odd));
+    }
+  }
+}
+
+void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+  scalar_kernels().pack_a(a, rows, depth, block);
+}
+
+}  // namespace
+
+const DotKernels& avx512_bf16_kernels() {
+  static constexpr DotKernels kernels{tile, pack_a, pack_b};
+  return kernels;
+}
+
+}  // namespace zum_runtime::gemm::kernels::bf16_dot
+ZUM_TARGET_REGION_END

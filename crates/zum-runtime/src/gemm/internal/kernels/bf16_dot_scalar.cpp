@@ -1,0 +1,72 @@
+#include <cmath>
+#include <cstring>
+
+#include "gemm/internal/kernels/bf16_dot_tile.hpp"
+
+// The dot-product tile and its packers as scalar loops: the definitions the AVX-512 BF16
+// kernels are held to, and the packers those kernels use where no vector form pays.
+namespace zum_runtime::gemm::kernels::bf16_dot {
+namespace {
+
+word pair_word(bfloat16 low, bfloat16 high) {
+  return word{low.bits()} | word{high.bits()} << 16;
+}
+
+// Element (i, p) of a stored operand, zero past its depth.
+bfloat16 element_or_zero(StridedMatrix<bfloat16> x, size_t i, size_t p, size_t depth) {
+  return p < depth ? x.at(i, p) : bfloat16::from_bits(0);
+}
+
+void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
+  for (size_t i = 0; i < out.rows; ++i) {
+    for (size_t j = 0; j < out.columns; ++j) {
+      float sum = 0.0f;
+      for (size_t p = 0; p < pairs; ++p)
+        sum = scalar::dot_pair(sum, a_panel[p * mr + i], b_panel[p * nr + j]);
+      float& c = out.c[i * out.row_stride + j];
+      c = out.beta != 0.0f ? std::fma(out.alpha, sum, out.beta * c) : out.alpha * sum;
+    }
+  }
+}
+
+void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+  const size_t pairs = pairs_of(depth);
+  for (size_t panel = 0; panel < rows; panel += mr) {
+    word* to = block + panel * pairs;
+    for (size_t p = 0; p < pairs; ++p) {
+      for (size_t i = 0; i < mr; ++i) {
+        const size_t row = panel + i;
+        to[p * mr + i] = row < rows ? pair_word(element_or_zero(a, row, 2 * p, depth),
+                                                element_or_zero(a, row, 2 * p + 1, depth))
+                                    : 0;
+      }
+    }
+  }
+}
+
+// b(p, j) is op(B)'s element: the strided view is op(B) with its rows along k.
+void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block) {
+  const size_t pairs = pairs_of(depth);
+  const StridedMatrix<bfloat16> along_k{b.data, b.column_step, b.row_step};
+  for (size_t panel = 0; panel < columns; panel += nr) {
+    word* to = block + panel * pairs;
+    for (size_t p = 0; p < pairs; ++p) {
+      for (size_t j = 0; j < nr; ++j) {
+        const size_t column = panel + j;
+        to[p * nr + j] = column < columns
+                             ? pair_word(element_or_zero(along_k, column, 2 * p, depth),
+                                         element_or_zero(along_k, column, 2 * p + 1, depth))
+                             : 0;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+const DotKernels& scalar_kernels() {
+  static constexpr DotKernels kernels{tile, pack_a, pack_b};
+  return kernels;
+}
+
+}  // namespace zum_runtime::gemm::kernels::bf16_dot

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "gemm/gemm.hpp"
+#include "gemm/internal/bf16_driver.hpp"
+#include "gemm/internal/driver.hpp"
+
+// Builds PackedB and reads it for the packed multiply.
+namespace zum_runtime::gemm::detail {
+
+struct PackedAccess {
+  static std::unique_ptr<std::byte[], AlignedDelete> allocate(std::size_t bytes) {
+    return std::unique_ptr<std::byte[], AlignedDelete>(static_cast<std::byte*>(
+        ::operator new[](std::max<std::size_t>(bytes, 1), std::align_val_t{64})));
+  }
+  template <typename Stored, typename Element>
+  static Stored* elements(const PackedB<Element>& packed) {
+    return reinterpret_cast<Stored*>(packed.memory_.get());
+  }
+  // The panels a PackedB holds: how many columns each, and how many bytes in all.
+  struct Packing {
+    std::uint8_t form;
+    std::size_t panel_columns;
+    std::size_t bytes;
+  };
+  template <typename T>
+  static Packing packing_of(const driver::Problem<T>& p) {
+    const auto path = driver::chosen_path();
+    return {0, driver::packed_panel_columns<T>(p.n, path),
+            driver::packed_b_elements<T>(p.k, p.n, path) * sizeof(T)};
+  }
+  static Packing packing_of(const driver::Bf16Problem& p) {
+    const driver::Bf16Packing packing = driver::bf16_packing(p.k, p.n, driver::chosen_bf16_path());
+    return {static_cast<std::uint8_t>(packing.form), packing.panel_columns, packing.bytes};
+  }
+  template <typename T>
+  static void fill(const driver::Problem<T>& p, std::byte* memory) {
+    driver::pack_b_whole(p, driver::chosen_path(), reinterpret_cast<T*>(memory));
+  }
+  static void fill(const driver::Bf16Problem& p, std::byte* memory) {
+    driver::pack_b_whole_bf16(p, driver::chosen_bf16_path(), memory);
+  }
+
+  template <typename T, typename In>
+  static PackedB<In> pack(driver::Problem<T, In> problem) {
+    problem.packing_b = true;
+    driver::validate_packing(problem);
+    const Packing packing = packing_of(problem);
+    PackedB<In> packed;
+    packed.k_ = problem.k;
+    packed.n_ = problem.n;
+    packed.transpose_b_ = problem.transpose_b;
+    packed.panel_columns_ = packing.panel_columns;
+    packed.form_ = packing.form;
+    packed.bytes_ = packing.bytes;
+    packed.memory_ = allocate(packed.bytes_);
+    if (problem.k != 0 && problem.n != 0) fill(problem, packed.memory_.get());
+    packed.valid_ = true;
+    return packed;
+  }
+
+  // The one-shot problem the packed multiply stands for, reading B from its packing.
+  template <typename T, typename In>
+  static driver::Problem<T, In> problem(Transpose transpose_a, std::size_t m, T alpha,
+                                        std::span<const In> a, std::size_t a_row_stride,
+                                        const PackedB<In>& b, T beta, std::span<T> c,
+                                        std::size_t c_row_stride, Options options) {
+    if (!b.valid_) {
+      panic("gemm " + std::to_string(m) + " x " + std::to_string(b.n_) + " x " +
+            std::to_string(b.k_) + ": the packed b was moved from");
+    }
+    driver::Problem<T, In> p{transpose_a, b.transpose_b_, m,  b.n_, b.k_, alpha,
+                             a,           a_row_stride,   {}, b.n_, beta, c,
+                             c_row_stride};
+    p.threads = options.threads;
+    p.packed_b = {elements<const In>(b), kernels::round_up(b.n_, b.panel_columns_),
+                  b.panel_columns_, 0};
+    return p;
+  }
+};
+
+}  // namespace zum_runtime::gemm::detail
