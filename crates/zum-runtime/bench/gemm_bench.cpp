@@ -1,7 +1,8 @@
 // GEMM speed: zum_runtime::gemm::multiply beside OpenBLAS and BLIS, each through its own cblas,
 // single-threaded, in the same run, and the core's FMA peak from a loop of independent FMAs.
 // The peers are loaded with dlopen when present; without them the project's figures show alone.
-// Ends with a table: GFLOPS of each, the ratio to the faster peer and to the FMA peak.
+// Ends with a table: GFLOPS of each, the ratio to the faster peer and to the FMA peak; then
+// the bfloat16 rows beside oneDNN (bf16_rows.cpp).
 // `zum-gemm-bench shapes [--seed S] [--count N]` runs shapes drawn at random instead, and sums
 // the ratios up: the share at least level with the faster peer, the worst and the geometric mean.
 #include <benchmark/benchmark.h>
@@ -20,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bf16_rows.hpp"
 #include "gemm/gemm.hpp"
 #include "gemm/internal/driver.hpp"
 #include "random_shapes.hpp"
@@ -301,9 +303,10 @@ class GflopsReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      const auto gflops = run.counters.find("GFLOPS");
-      if (!zum_bench::stands_for_benchmark(run) || gflops == run.counters.end()) continue;
-      gflops_[run.run_name.function_name] = gflops->second.value;
+      auto rate = run.counters.find("GFLOPS");
+      if (rate == run.counters.end()) rate = run.counters.find("GBps");
+      if (!zum_bench::stands_for_benchmark(run) || rate == run.counters.end()) continue;
+      gflops_[run.run_name.function_name] = rate->second.value;
     }
   }
 
@@ -324,6 +327,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
       if (zum > 0 && best_peer > 0) summary.add(shape, zum / best_peer);
     }
     if (summarize_) print_summary(summary);
+    zum_bench::print_bf16_table([this](const std::string& name) { return find(name); });
   }
 
  private:
@@ -433,6 +437,7 @@ int main(int argc, char* argv[]) {
     register_shapes<float>(float_shapes, peers, names);
     register_shapes<double>(double_shapes, peers, names);
     register_strategies();
+    zum_bench::register_bf16_rows();
   }
   register_fma_peak();
   GflopsReporter reporter(names, shapes_mode->parsed());

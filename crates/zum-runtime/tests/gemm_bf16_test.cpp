@@ -32,11 +32,14 @@ namespace dot = kernels::bf16_dot;
 std::vector<Bf16Path> gemm_paths() {
   std::vector<Bf16Path> paths;
   for (const auto path : kernels::runnable_paths()) paths.push_back({path, false});
-  if (zum_runtime::simd::processor_has_bf16_dot_products()) paths.push_back({kernels::SimdPath::avx512, true});
+  if (zum_runtime::simd::processor_has_bf16_dot_products())
+    paths.push_back({kernels::SimdPath::avx512, true});
   return paths;
 }
 
-std::string name_of(Bf16Path path) { return std::string(zum_runtime::bf16::bf16_path_name(path)); }
+std::string name_of(Bf16Path path) {
+  return std::string(zum_runtime::bf16::bf16_path_name(path));
+}
 
 // A bfloat16 with a random sign, exponent near 1 and all seven mantissa bits random: sums of
 // products of these do not fit bfloat16, so a sum rounded to bfloat16 is caught.
@@ -101,8 +104,20 @@ struct Operands {
   }
 
   Bf16Problem problem(float alpha, float beta, unsigned threads = 1) {
-    return {shape.transpose_a, shape.transpose_b, shape.m, shape.n, shape.k, alpha,
-            a, a_shape.stride(), b, b_shape.stride(), beta, c, c_shape.stride(), threads};
+    return {shape.transpose_a,
+            shape.transpose_b,
+            shape.m,
+            shape.n,
+            shape.k,
+            alpha,
+            a,
+            a_shape.stride(),
+            b,
+            b_shape.stride(),
+            beta,
+            c,
+            c_shape.stride(),
+            threads};
   }
 };
 
@@ -128,9 +143,9 @@ double worst_error_fraction(const Operands& x, const std::vector<float>& c_befor
       const long double c = beta == 0.0f ? 0.0L : c_before[at];
       const long double exact = alpha * sum + beta * c;
       const long double k2 = static_cast<long double>(s.k + 2);
-      const long double bound =
-          k2 * std::numeric_limits<float>::epsilon() * (std::fabs(alpha) * magnitude + std::fabs(beta * c)) +
-          k2 * std::ldexp(1.0L, -126) * (1 + std::fabs(alpha));
+      const long double bound = k2 * std::numeric_limits<float>::epsilon() *
+                                    (std::fabs(alpha) * magnitude + std::fabs(beta * c)) +
+                                k2 * std::ldexp(1.0L, -126) * (1 + std::fabs(alpha));
       worst = std::max(worst, static_cast<double>(std::fabs(x.c[at] - exact) / bound));
     }
   }
@@ -154,7 +169,8 @@ TEST_CASE("gemm bf16: every path lies within the bound on the bfloat16 values, a
           "[gemm][bfloat16]") {
   for (const Bf16Path path : gemm_paths()) {
     for (const Case& shape : edge_cases()) {
-      for (const auto& [alpha, beta] : {std::pair{1.0f, 0.0f}, {-1.0f, 1.0f}, {0.5f, -1.0f}, {1.0f, 0.5f}}) {
+      for (const auto& [alpha, beta] :
+           {std::pair{1.0f, 0.0f}, {-1.0f, 1.0f}, {0.5f, -1.0f}, {1.0f, 0.5f}}) {
         INFO(name_of(path) << ' ' << describe(shape) << " alpha " << alpha << " beta " << beta);
         Operands x(shape, static_cast<unsigned>(shape.m * 7 + shape.n * 3 + shape.k));
         const std::vector<float> before = x.c;
@@ -251,11 +267,10 @@ TEST_CASE("gemm bf16: refusals panic in the float form's words with C untouched"
   }
   // C in the same memory as A.
   auto* a_as_floats = reinterpret_cast<float*>(a.data());
-  const auto overlapping =
-      panic_of([&] {
-        multiply(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, std::span<const bfloat16>(a), 4,
-                 std::span<const bfloat16>(b), 4, 0.0f, std::span<float>(a_as_floats, 16), 4);
-      });
+  const auto overlapping = panic_of([&] {
+    multiply(Transpose::no, Transpose::no, 4, 4, 4, 1.0f, std::span<const bfloat16>(a), 4,
+             std::span<const bfloat16>(b), 4, 0.0f, std::span<float>(a_as_floats, 16), 4);
+  });
   REQUIRE(overlapping);
   CHECK(overlapping->message == "gemm 4 x 4 x 4: c overlaps a");
   CHECK(a[0].bits() == to_bfloat16(1.0f).bits());
@@ -281,7 +296,8 @@ TEST_CASE("gemm bf16: packed and threaded results are bit-identical to one threa
       Operands packed(shape);
       const driver::Bf16Packing packing = driver::bf16_packing(shape.k, shape.n, path);
       std::vector<std::byte> memory(packing.bytes + 64);
-      void* aligned = memory.data() + (64 - reinterpret_cast<std::uintptr_t>(memory.data()) % 64) % 64;
+      void* aligned =
+          memory.data() + (64 - reinterpret_cast<std::uintptr_t>(memory.data()) % 64) % 64;
       driver::pack_b_whole_bf16(packed.problem(1.0f, 0.0f), path, aligned);
       for (const unsigned threads : {1u, 2u}) {
         Operands x(shape);
@@ -329,8 +345,10 @@ TEST_CASE("bf16 dot tile: AVX-512 BF16 gives the scalar definition's bits at eve
   std::mt19937 generator(5);
   for (const size_t pairs : {1u, 2u, 9u, 128u}) {
     std::vector<dot::word> a(pairs * dot::mr), b(pairs * dot::nr);
-    for (dot::word& w : a) w = random_bf16(generator).bits() | dot::word{random_bf16(generator).bits()} << 16;
-    for (dot::word& w : b) w = random_bf16(generator).bits() | dot::word{random_bf16(generator).bits()} << 16;
+    for (dot::word& w : a)
+      w = random_bf16(generator).bits() | dot::word{random_bf16(generator).bits()} << 16;
+    for (dot::word& w : b)
+      w = random_bf16(generator).bits() | dot::word{random_bf16(generator).bits()} << 16;
     // A few subnormal and tiny operands, whose products and sums the hardware flushes.
     a[0] = 0x0001'0003u;
     b[1] = 0x0080'8001u;
@@ -341,7 +359,8 @@ TEST_CASE("bf16 dot tile: AVX-512 BF16 gives the scalar definition's bits at eve
                     << " beta " << beta);
           const size_t stride = dot::nr + 3;
           std::vector<float> want(dot::mr * stride, gap), got(dot::mr * stride, gap);
-          for (size_t at = 0; at < want.size(); at += 2) want[at] = got[at] = 0.125f * float(at % 7);
+          for (size_t at = 0; at < want.size(); at += 2)
+            want[at] = got[at] = 0.125f * float(at % 7);
           const kernels::Output<float> into_want{want.data(), stride, rows, columns, alpha, beta};
           const kernels::Output<float> into_got{got.data(), stride, rows, columns, alpha, beta};
           scalar.tile(a.data(), b.data(), pairs, into_want);
@@ -353,26 +372,42 @@ TEST_CASE("bf16 dot tile: AVX-512 BF16 gives the scalar definition's bits at eve
   }
 }
 
-TEST_CASE("bf16 dot packers: AVX-512 BF16 packs B as the scalar definition does",
+TEST_CASE("bf16 dot packers: AVX-512 BF16 packs A and B as the scalar definitions do",
           "[gemm][bfloat16][kernels]") {
   if (!zum_runtime::simd::processor_has_bf16_dot_products()) return;
   std::mt19937 generator(9);
-  for (const Transpose transpose : {Transpose::no, Transpose::yes}) {
-    for (const size_t depth : {1u, 2u, 7u, 64u}) {
-      for (const size_t columns : {1u, 31u, 32u, 33u, 100u}) {
-        INFO(depth << " x " << columns << (transpose == Transpose::yes ? " B^T" : ""));
-        const Stored shape = stored(transpose, depth, columns);
-        std::vector<bfloat16> b(shape.elements());
-        for (bfloat16& x : b) x = random_bf16(generator);
-        const kernels::StridedMatrix<bfloat16> op_b =
-            transpose == Transpose::no ? kernels::StridedMatrix<bfloat16>{b.data(), shape.stride(), 1}
-                                       : kernels::StridedMatrix<bfloat16>{b.data(), 1, shape.stride()};
-        const size_t words = dot::pairs_of(depth) * kernels::round_up(columns, dot::nr);
-        std::vector<dot::word> want(words + 1, 0xdead'beefu), got(words + 1, 0xdead'beefu);
-        dot::scalar_kernels().pack_b(op_b, depth, columns, want.data());
-        dot::avx512_bf16_kernels().pack_b(op_b, depth, columns, got.data());
-        REQUIRE(want == got);
-        REQUIRE(got.back() == 0xdead'beefu);
+  using Pack = void (*)(kernels::StridedMatrix<bfloat16>, size_t, size_t, dot::word*);
+  const struct {
+    const char* name;
+    Pack scalar, vector;
+    size_t panel;
+  } packers[] = {{"A", dot::scalar_kernels().pack_a, dot::avx512_bf16_kernels().pack_a, dot::mr},
+                 {"B", dot::scalar_kernels().pack_b, dot::avx512_bf16_kernels().pack_b, dot::nr}};
+  for (const auto& packer : packers) {
+    for (const Transpose transpose : {Transpose::no, Transpose::yes}) {
+      for (const size_t depth : {1u, 2u, 7u, 64u}) {
+        for (const size_t across : {1u, 11u, 12u, 13u, 31u, 32u, 33u, 100u}) {
+          INFO(packer.name << ' ' << across << " across, " << depth << " deep"
+                           << (transpose == Transpose::yes ? ", transposed" : ""));
+          // op(A) is across × depth, op(B) depth × across; each stored as transposed says.
+          const bool is_a = packer.panel == dot::mr;
+          const Stored shape =
+              is_a ? stored(transpose, across, depth) : stored(transpose, depth, across);
+          std::vector<bfloat16> x(shape.elements());
+          for (bfloat16& v : x) v = random_bf16(generator);
+          const kernels::StridedMatrix<bfloat16> op =
+              transpose == Transpose::no
+                  ? kernels::StridedMatrix<bfloat16>{x.data(), shape.stride(), 1}
+                  : kernels::StridedMatrix<bfloat16>{x.data(), 1, shape.stride()};
+          const size_t words = dot::pairs_of(depth) * kernels::round_up(across, packer.panel);
+          std::vector<dot::word> want(words + 1, 0xdead'beefu), got(words + 1, 0xdead'beefu);
+          const size_t first = is_a ? across : depth;
+          const size_t second = is_a ? depth : across;
+          packer.scalar(op, first, second, want.data());
+          packer.vector(op, first, second, got.data());
+          REQUIRE(want == got);
+          REQUIRE(got.back() == 0xdead'beefu);
+        }
       }
     }
   }

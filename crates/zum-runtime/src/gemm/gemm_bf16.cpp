@@ -9,12 +9,11 @@ using detail::PackedAccess;
 
 void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::size_t n,
               std::size_t k, float alpha, std::span<const bfloat16> a, std::size_t a_row_stride,
-              std::span<const bfloat16> b, std::size_t b_row_stride, float beta,
-              std::span<float> c, std::size_t c_row_stride, Options options) {
-  const driver::Bf16Problem problem{transpose_a, transpose_b,  m,    n, k,
-                                    alpha,       a,            a_row_stride,
-                                    b,           b_row_stride, beta, c, c_row_stride,
-                                    options.threads};
+              std::span<const bfloat16> b, std::size_t b_row_stride, float beta, std::span<float> c,
+              std::size_t c_row_stride, Options options) {
+  const driver::Bf16Problem problem{
+      transpose_a,  transpose_b,    m, n, k, alpha, a, a_row_stride, b, b_row_stride, beta, c,
+      c_row_stride, options.threads};
   driver::validate(problem);
   driver::run_bf16(problem, driver::chosen_bf16_path());
 }
@@ -26,8 +25,8 @@ PackedB<bfloat16> pack_b(Transpose transpose_b, std::size_t k, std::size_t n,
 }
 
 void multiply(Transpose transpose_a, std::size_t m, float alpha, std::span<const bfloat16> a,
-              std::size_t a_row_stride, const PackedB<bfloat16>& b, float beta,
-              std::span<float> c, std::size_t c_row_stride, Options options) {
+              std::size_t a_row_stride, const PackedB<bfloat16>& b, float beta, std::span<float> c,
+              std::size_t c_row_stride, Options options) {
   const driver::Bf16Problem problem = PackedAccess::problem<float, bfloat16>(
       transpose_a, m, alpha, a, a_row_stride, b, beta, c, c_row_stride, options);
   driver::validate(problem);

@@ -18,12 +18,12 @@ using kernels::StridedMatrix;
 namespace dot = kernels::bf16_dot;
 using dot::word;
 
-// Block sizes: a slab is kc deep (even, whole pairs); a block of op(B) (kc × nc) and one of
-// op(A)'s rows (mc × kc) take a quarter of a 1 MiB L2 each, and a B panel (kc × nr) a third
-// of a 48 KiB L1.
-constexpr size_t slab_depth = 256;
-constexpr size_t block_rows = 480;
-constexpr size_t block_columns = 512;
+// Block sizes, measured (README): a slab is kc deep (even, whole pairs); a block of op(A)'s
+// rows (mc × kc) and one of op(B) (kc × nc) take half a MiB each. Deep slabs pay: C is read
+// and written once a slab, and the tile's 24 dot products a step hide B's panel in L2.
+constexpr size_t slab_depth = 1024;
+constexpr size_t block_rows = 240;
+constexpr size_t block_columns = 256;
 static_assert(slab_depth % 2 == 0 && block_rows % dot::mr == 0 && block_columns % dot::nr == 0);
 
 const dot::DotKernels& dot_kernels() {
@@ -66,10 +66,10 @@ void run_block(const Bf16Problem& p, const word* a_slab, const word* b_block, si
     const size_t rows = std::min(block_rows, p.m - row);
     for (size_t panel = 0; panel < columns; panel += dot::nr) {
       for (size_t tile = row; tile < row + rows; tile += dot::mr) {
-        kernels.tile(a_slab + tile * pairs, b_block + panel * pairs, pairs,
-                     out.offset(tile, column + panel)
-                         .shape(std::min(dot::mr, row + rows - tile),
-                                std::min(dot::nr, columns - panel)));
+        kernels.tile(
+            a_slab + tile * pairs, b_block + panel * pairs, pairs,
+            out.offset(tile, column + panel)
+                .shape(std::min(dot::mr, row + rows - tile), std::min(dot::nr, columns - panel)));
       }
     }
   }

@@ -30,8 +30,8 @@ std::vector<float> widened(std::span<const bfloat16> x, Stored shape, size_t row
 }
 
 Problem<float> float_problem(const Bf16Problem& p) {
-  return {p.transpose_a, p.transpose_b, p.m, p.n, p.k, p.alpha, {}, 0, {}, 0,
-          p.beta,        p.c,           p.c_row_stride, p.threads};
+  return {p.transpose_a, p.transpose_b,  p.m,      p.n, p.k, p.alpha, {}, 0, {}, 0, p.beta,
+          p.c,           p.c_row_stride, p.threads};
 }
 
 }  // namespace

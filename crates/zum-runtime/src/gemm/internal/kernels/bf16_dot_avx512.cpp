@@ -1,8 +1,9 @@
-// The dot-product tile on AVX-512 BF16, with the B packer it pays to vectorize; A is packed by
-// the scalar packer (each slab of A is packed once, B's blocks once per slab of A's rows).
+// The dot-product tile on AVX-512 BF16, with its packers.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 #include "gemm/internal/kernels/bf16_dot_tile.hpp"
@@ -12,7 +13,9 @@ ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_BF16_TARGET)
 namespace zum_runtime::gemm::kernels::bf16_dot {
 namespace {
 
-__m512bh as_pairs(__m512i words) { return (__m512bh)words; }
+__m512bh as_pairs(__m512i words) {
+  return (__m512bh)words;
+}
 
 __mmask16 lanes_below(size_t count) {
   return count >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << count) - 1u);
@@ -28,40 +31,54 @@ void store_row(float* c, __m512 sum, __mmask16 mask, const Output<float>& out) {
   _mm512_mask_storeu_ps(c, mask, scaled);
 }
 
-// `rows` rows of the tile: two accumulators a row, B's pair words the vectors, A's broadcast.
-template <size_t rows>
+// `rows` rows of the tile: `vectors` (1 or 2) accumulators a row, B's pair words the vectors,
+// A's broadcast; one vector where at most 16 columns remain. C's rows are fetched while the
+// sums run, so the stores that follow do not wait on them.
+template <size_t rows, size_t vectors>
 void tile_rows(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
+  const auto each_row = [](auto step) {
+    [&]<size_t... i>(std::index_sequence<i...>) {
+      (step(i), ...);
+    }
+    (std::make_index_sequence<rows>{});
+  };
   __m512 left[rows];
   __m512 right[rows];
-  for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_ps();
+  each_row([&](size_t i) {
+    left[i] = right[i] = _mm512_setzero_ps();
+    _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride + 16), _MM_HINT_T0);
+  });
   for (size_t p = 0; p < pairs; ++p) {
     const __m512bh b_left = as_pairs(_mm512_loadu_si512(b_panel + p * nr));
-    const __m512bh b_right = as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16));
+    const __m512bh b_right =
+        vectors == 2 ? as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16)) : b_left;
     const word* a_pairs = a_panel + p * mr;
-    [&]<size_t... i>(std::index_sequence<i...>) {
-      ((left[i] = _mm512_dpbf16_ps(left[i], as_pairs(_mm512_set1_epi32(int(a_pairs[i]))), b_left),
-        right[i] =
-            _mm512_dpbf16_ps(right[i], as_pairs(_mm512_set1_epi32(int(a_pairs[i]))), b_right)),
-       ...);
-    }(std::make_index_sequence<rows>{});
+    each_row([&](size_t i) {
+      const __m512bh a_pair = as_pairs(_mm512_set1_epi32(int(a_pairs[i])));
+      left[i] = _mm512_dpbf16_ps(left[i], a_pair, b_left);
+      if constexpr (vectors == 2) right[i] = _mm512_dpbf16_ps(right[i], a_pair, b_right);
+    });
   }
   const __mmask16 left_mask = lanes_below(out.columns);
   const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-  for (size_t i = 0; i < rows; ++i) {
+  each_row([&](size_t i) {
     float* c = out.c + i * out.row_stride;
     store_row(c, left[i], left_mask, out);
-    if (right_mask != 0) store_row(c + 16, right[i], right_mask, out);
-  }
+    if (vectors == 2 && right_mask != 0) store_row(c + 16, right[i], right_mask, out);
+  });
 }
 
-template <size_t... rows>
+template <size_t vectors, size_t... rows>
 constexpr auto tiles_by_rows(std::index_sequence<rows...>) {
   using Tile = void (*)(const word*, const word*, size_t, Output<float>);
-  return std::array<Tile, sizeof...(rows)>{tile_rows<rows + 1>...};
+  return std::array<Tile, sizeof...(rows)>{tile_rows<rows + 1, vectors>...};
 }
 
 void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
-  static constexpr auto tiles = tiles_by_rows(std::make_index_sequence<mr>{});
+  static constexpr auto one_vector = tiles_by_rows<1>(std::make_index_sequence<mr>{});
+  static constexpr auto two_vectors = tiles_by_rows<2>(std::make_index_sequence<mr>{});
+  const auto& tiles = out.columns <= 16 ? one_vector : two_vectors;
   tiles[out.rows - 1](a_panel, b_panel, pairs, out);
 }
 
@@ -69,7 +86,8 @@ void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> 
 // low 16 columns in one vector and the high 16 in the other.
 __m512i interleave_index(unsigned first_column) {
   alignas(64) std::array<short, 32> index{};
-  for (unsigned w = 0; w < 32; ++w) index[w] = static_cast<short>(first_column + w / 2 + (w % 2) * 32);
+  for (unsigned w = 0; w < 32; ++w)
+    index[w] = static_cast<short>(first_column + w / 2 + (w % 2) * 32);
   return _mm512_load_si512(index.data());
 }
 
@@ -97,8 +115,52 @@ void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block
   }
 }
 
+word pair_at(const bfloat16* pair) {
+  word value;
+  std::memcpy(&value, pair, sizeof value);
+  return value;
+}
+
+// op(A) untransposed: each pair of k is one 32-bit word of a row, copied into its column of
+// the panel; an odd depth's last pair has a zero high half.
+void pack_a_rows(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+  const size_t pairs = pairs_of(depth);
+  const size_t whole_pairs = depth / 2;
+  for (size_t panel = 0; panel < rows; panel += mr) {
+    word* to = block + panel * pairs;
+    for (size_t i = 0; i < mr; ++i) {
+      if (panel + i >= rows) {
+        for (size_t p = 0; p < pairs; ++p) to[p * mr + i] = 0;
+        continue;
+      }
+      const bfloat16* row = a.data + (panel + i) * a.row_step;
+      for (size_t p = 0; p < whole_pairs; ++p) to[p * mr + i] = pair_at(row + 2 * p);
+      if (pairs != whole_pairs) to[whole_pairs * mr + i] = row[depth - 1].bits();
+    }
+  }
+}
+
+// op(A) transposed: each pair of k is two stored rows, interleaved 16 bits at a time as B's.
+void pack_a_columns(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+  const size_t pairs = pairs_of(depth);
+  const __m512i low_index = interleave_index(0);
+  for (size_t panel = 0; panel < rows; panel += mr) {
+    const auto mask = static_cast<__mmask32>(columns_below(std::min(mr, rows - panel)));
+    word* to = block + panel * pairs;
+    for (size_t p = 0; p < pairs; ++p) {
+      const bfloat16* first = a.data + 2 * p * a.column_step + panel;
+      const __m512i even = _mm512_maskz_loadu_epi16(mask, first);
+      const __m512i odd = 2 * p + 1 < depth ? _mm512_maskz_loadu_epi16(mask, first + a.column_step)
+                                            : _mm512_setzero_si512();
+      _mm512_mask_storeu_epi32(to + p * mr, lanes_below(mr),
+                               _mm512_permutex2var_epi16(even, low_index, odd));
+    }
+  }
+}
+
 void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
-  scalar_kernels().pack_a(a, rows, depth, block);
+  if (a.column_step == 1) return pack_a_rows(a, rows, depth, block);
+  pack_a_columns(a, rows, depth, block);
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ using word = std::uint32_t;
 inline constexpr size_t mr = 12;
 inline constexpr size_t nr = 32;
 
-constexpr size_t pairs_of(size_t depth) { return (depth + 1) / 2; }
+constexpr size_t pairs_of(size_t depth) {
+  return (depth + 1) / 2;
+}
 
 // The kernels of one path.
 struct DotKernels {
@@ -62,8 +64,12 @@ inline float flushed(float value) {
 // One lane of vdpbf16ps: the high products added first, then the low, each sum rounded to
 // nearest even, subnormal inputs and results taken as zero. Products of bfloat16 are exact.
 inline float dot_pair(float sum, word a, word b) {
-  const auto low = [](word pair) { return flushed(to_float(bfloat16::from_bits(static_cast<std::uint16_t>(pair)))); };
-  const auto high = [](word pair) { return flushed(to_float(bfloat16::from_bits(static_cast<std::uint16_t>(pair >> 16)))); };
+  const auto low = [](word pair) {
+    return flushed(to_float(bfloat16::from_bits(static_cast<std::uint16_t>(pair))));
+  };
+  const auto high = [](word pair) {
+    return flushed(to_float(bfloat16::from_bits(static_cast<std::uint16_t>(pair >> 16))));
+  };
   sum = flushed(flushed(sum) + high(a) * high(b));
   return flushed(sum + low(a) * low(b));
 }
