@@ -2,13 +2,17 @@
 // alpha and beta from a set holding 0 and NaN, and A, B and C placed anywhere in one
 // allocation, overlapping or not. Either the call panics and every element is as it was, or
 // it returns with C within the accuracy bound of a long double reference and nothing outside
-// C's m × n elements changed; it refuses exactly when its documented conditions hold.
+// C's m × n elements changed; it refuses exactly when its documented conditions hold. The
+// bfloat16 form is fuzzed the same way, its operands and C sharing the allocation's bytes.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <vector>
 
+#include "base/bfloat16.hpp"
 #include "fuzz_input.hpp"
 #include "gemm/gemm.hpp"
 
@@ -170,14 +174,125 @@ void fuzz(zum_fuzz::Input& input) {
   }
 }
 
+// bfloat16 A and B, float C: regions count their own elements (2 and 4 bytes) from the start
+// of one allocation of arena_elements floats, and overlap is a shared byte.
+using zum_runtime::bfloat16;
+
+template <typename Visit>
+void for_each_byte(const Region& r, std::size_t width, Visit visit) {
+  for_each_element(r, [&](std::size_t at) {
+    for (std::size_t byte = 0; byte < width; ++byte) visit(at * width + byte);
+  });
+}
+
+bool refused_bf16(const Call<float>& call) {
+  for (const Region* r : {&call.a, &call.b, &call.c}) {
+    if (r->stride < r->columns) return true;
+  }
+  if (call.m == 0 || call.n == 0) return false;
+  if (call.reads() && (call.a.extent() > call.a.length || call.b.extent() > call.b.length))
+    return true;
+  if (call.c.extent() > call.c.length) return true;
+  if (!call.reads()) return false;
+  std::vector<bool> in_c(arena_elements * sizeof(float));
+  for_each_byte(call.c, sizeof(float), [&](std::size_t at) { in_c[at] = true; });
+  bool shared = false;
+  for (const Region* r : {&call.a, &call.b}) {
+    for_each_byte(*r, sizeof(bfloat16), [&](std::size_t at) { shared = shared || in_c[at]; });
+  }
+  return shared;
+}
+
+float bf16_at(const std::vector<std::byte>& bytes, std::size_t at) {
+  bfloat16 value;
+  std::memcpy(&value, bytes.data() + at * sizeof value, sizeof value);
+  return zum_runtime::to_float(value);
+}
+float float_at(const std::vector<std::byte>& bytes, std::size_t at) {
+  float value;
+  std::memcpy(&value, bytes.data() + at * sizeof value, sizeof value);
+  return value;
+}
+
+// The float bound plus (k + 2) · 2⁻¹²⁶ · (1 + |alpha|) for the subnormals the bfloat16 dot
+// products take as zero.
+void check_bf16_result(const Call<float>& call, const std::vector<std::byte>& before,
+                       const std::vector<std::byte>& after) {
+  std::vector<bool> in_c(before.size());
+  for_each_byte(call.c, sizeof(float), [&](std::size_t at) { in_c[at] = true; });
+  for (std::size_t at = 0; at < before.size(); ++at) {
+    if (!in_c[at]) require(before[at] == after[at], "nothing outside C changes");
+  }
+  const bool beta_reads = call.beta != 0.0f;
+  for (std::size_t i = 0; i < call.m; ++i) {
+    for (std::size_t j = 0; j < call.n; ++j) {
+      long double sum = 0, magnitude = 0;
+      for (std::size_t p = 0; call.reads() && p < call.k; ++p) {
+        const std::size_t a = call.transpose_a == Transpose::no ? call.a.at(i, p) : call.a.at(p, i);
+        const std::size_t b = call.transpose_b == Transpose::no ? call.b.at(p, j) : call.b.at(j, p);
+        const long double product = (long double)bf16_at(before, a) * bf16_at(before, b);
+        sum += product;
+        magnitude += std::fabs(product);
+      }
+      const float result = float_at(after, call.c.at(i, j));
+      if ((call.reads() && std::isnan(call.alpha)) || (beta_reads && std::isnan(call.beta))) {
+        require(std::isnan(result), "a NaN alpha or beta reaches C");
+        continue;
+      }
+      const long double c_term =
+          beta_reads ? (long double)call.beta * float_at(before, call.c.at(i, j)) : 0;
+      const long double alpha = call.reads() ? call.alpha : 0;
+      const long double k2 = (long double)(call.k + 2);
+      const long double bound = k2 * std::numeric_limits<float>::epsilon() *
+                                    (std::fabs(alpha) * magnitude + std::fabs(c_term)) +
+                                k2 * std::ldexp(1.0L, -126) * (1 + std::fabs(alpha));
+      require(std::fabs(result - (alpha * sum + c_term)) <= bound,
+              "C is within the accuracy bound");
+    }
+  }
+}
+
+void fuzz_bf16(zum_fuzz::Input& input) {
+  const Call<float> call = read_call<float>(input);
+  // Finite bfloat16 values in every 2 bytes, so every 4 bytes are a finite float too.
+  std::vector<std::byte> arena(arena_elements * sizeof(float));
+  for (std::size_t i = 0; i < arena.size() / sizeof(bfloat16); ++i) {
+    const float value = float(int(i * 37 % 17) - 8) / 8 + float(i % 5) / 64;
+    const bfloat16 narrow = zum_runtime::to_bfloat16(value);
+    std::memcpy(arena.data() + i * sizeof narrow, &narrow, sizeof narrow);
+  }
+  const std::vector<std::byte> before = arena;
+  auto* const bf16s = reinterpret_cast<bfloat16*>(arena.data());
+  auto* const floats = reinterpret_cast<float*>(arena.data());
+  bool panicked = false;
+  try {
+    zum_runtime::gemm::multiply(
+        call.transpose_a, call.transpose_b, call.m, call.n, call.k, call.alpha,
+        std::span<const bfloat16>(bf16s + call.a.offset, call.a.length), call.a.stride,
+        std::span<const bfloat16>(bf16s + call.b.offset, call.b.length), call.b.stride, call.beta,
+        std::span<float>(floats + call.c.offset, call.c.length), call.c.stride);
+  } catch (const zum_runtime::Panic&) {
+    panicked = true;
+  }
+  require(panicked == refused_bf16(call), "refuses exactly when the documented conditions hold");
+  if (panicked) {
+    require(arena == before, "a refusal leaves every byte as it was");
+  } else {
+    check_bf16_result(call, before, arena);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   zum_fuzz::Input input(data, size);
-  if (input.pick(2) == 0) {
+  const std::size_t element = input.pick(3);
+  if (element == 0) {
     fuzz<float>(input);
-  } else {
+  } else if (element == 1) {
     fuzz<double>(input);
+  } else {
+    fuzz_bf16(input);
   }
   return 0;
 }

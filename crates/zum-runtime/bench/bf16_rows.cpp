@@ -61,7 +61,8 @@ void count_flops(benchmark::State& state, const Bf16Shape& s) {
 enum class Way { one_shot, packed, float_multiply, onednn, onednn_reordered };
 
 void multiply(benchmark::State& state, Bf16Shape s, Way way) {
-  const std::vector<float> a_wide = random_floats(s.m * s.k, 1), b_wide = random_floats(s.k * s.n, 2);
+  const std::vector<float> a_wide = random_floats(s.m * s.k, 1),
+                           b_wide = random_floats(s.k * s.n, 2);
   const std::vector<bfloat16> a = rounded(a_wide), b = rounded(b_wide);
   std::vector<float> c(s.m * s.n);
   const zum_runtime::gemm::Options options{s.threads};
@@ -92,8 +93,8 @@ void multiply(benchmark::State& state, Bf16Shape s, Way way) {
     }
   }
   if (way != Way::onednn && way != Way::onednn_reordered) {
-    state.SetLabel(std::string(zum_runtime::bf16::bf16_path_name(
-        zum_runtime::gemm::driver::chosen_bf16_path())));
+    state.SetLabel(std::string(
+        zum_runtime::bf16::bf16_path_name(zum_runtime::gemm::driver::chosen_bf16_path())));
   }
   count_flops(state, s);
 }
@@ -130,8 +131,8 @@ void register_bf16_rows() {
   const bool with_onednn = make_onednn_matmul(1, 1, 1, nullptr, nullptr, nullptr, false) != nullptr;
   if (!with_onednn) std::fprintf(stderr, "oneDNN not built in: its bf16 figures are left out\n");
   for (const Bf16Shape& shape : bf16_shapes) {
-    for (const Way way : {Way::one_shot, Way::packed, Way::float_multiply, Way::onednn,
-                          Way::onednn_reordered}) {
+    for (const Way way :
+         {Way::one_shot, Way::packed, Way::float_multiply, Way::onednn, Way::onednn_reordered}) {
       const bool onednn_way = way == Way::onednn || way == Way::onednn_reordered;
       if (onednn_way && (!with_onednn || shape.threads != 1)) continue;
       const std::string name = name_of(shape) + "/" + way_names[static_cast<int>(way)];
@@ -155,10 +156,9 @@ void print_bf16_table(const std::function<double(const std::string&)>& rate) {
     const std::string name = name_of(shape);
     double figures[5];
     for (int way = 0; way < 5; ++way) figures[way] = rate(name + "/" + way_names[way]);
-    std::printf("%-26s %8.1f %8.1f %8.1f %8.1f %9.1f %9.2f %9.2f %9.2f\n", name.c_str(),
-                figures[0], figures[1], figures[2], figures[3], figures[4],
-                ratio(figures[0], figures[2]), ratio(figures[0], figures[3]),
-                ratio(figures[1], figures[4]));
+    std::printf("%-26s %8.1f %8.1f %8.1f %8.1f %9.1f %9.2f %9.2f %9.2f\n", name.c_str(), figures[0],
+                figures[1], figures[2], figures[3], figures[4], ratio(figures[0], figures[2]),
+                ratio(figures[0], figures[3]), ratio(figures[1], figures[4]));
   }
   const double memcpy_rate = rate("convert 1M/memcpy");
   std::printf("\nconversions of 1M elements, GB/s of float bytes: memcpy %.1f\n", memcpy_rate);

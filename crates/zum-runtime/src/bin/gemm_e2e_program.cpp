@@ -1,4 +1,5 @@
 #include "gemm_e2e_program.hpp"
+#include "gemm_e2e_parts.hpp"
 
 #include <unistd.h>
 
@@ -18,44 +19,22 @@
 #include <string>
 #include <vector>
 
+#include "base/bfloat16.hpp"
 #include "gemm/gemm.hpp"
+#include "gemm/internal/bf16_driver.hpp"
 #include "gemm/internal/driver.hpp"
 #include "pack/internal/kernels.hpp"
 
 namespace zum_gemm_e2e {
 namespace {
 
-using std::size_t;
+using zum_runtime::bfloat16;
 using zum_runtime::gemm::Transpose;
 
 constexpr int check_failed_status = 1;
 constexpr int bad_input_status = 2;
 constexpr size_t sampled_elements = 4096;
 constexpr double progress_after_seconds = 2.0;
-
-struct UsageError {
-  std::string message;
-};
-
-struct Arguments {
-  size_t m = 0, n = 0, k = 0;
-  std::string type = "f32";
-  bool transpose_a = false, transpose_b = false, packed_b = false, json = false;
-  unsigned threads = 1;
-  unsigned repeat = 5;
-  std::uint64_t seed = 1;
-};
-
-// What a run found, for the summary.
-struct Outcome {
-  zum_runtime::gemm::driver::RunDescription run;
-  std::string path;
-  std::vector<double> timed_seconds;
-  size_t checked = 0;
-  double largest_error_fraction = 0;
-  double pack_seconds = 0;
-  size_t packed_bytes = 0;
-};
 
 Transpose transpose(bool yes) {
   return yes ? Transpose::yes : Transpose::no;
@@ -82,32 +61,55 @@ void require_memory(const Arguments& arguments, size_t element_bytes) {
   }
 }
 
+// The type of C and of the scalars: bfloat16 operands multiply into float.
+template <typename T>
+using Result = std::conditional_t<std::is_same_v<T, bfloat16>, float, T>;
+
+long double value_of(bfloat16 x) {
+  return zum_runtime::to_float(x);
+}
+long double value_of(float x) {
+  return x;
+}
+long double value_of(double x) {
+  return x;
+}
+
+// Values in [-1, 1]; bfloat16 ones rounded from random floats.
 template <typename T>
 std::vector<T> filled(size_t count, std::mt19937_64& generator) {
-  std::uniform_real_distribution<T> value(T(-1), T(1));
+  std::uniform_real_distribution<Result<T>> value(-1, 1);
   std::vector<T> values(count);
-  for (T& x : values) x = value(generator);
+  for (T& x : values) {
+    if constexpr (std::is_same_v<T, bfloat16>) {
+      x = zum_runtime::to_bfloat16(value(generator));
+    } else {
+      x = value(generator);
+    }
+  }
   return values;
 }
 
 // The stored matrices, filled from the seed.
 template <typename T>
 struct Operands {
-  std::vector<T> a, b, c;
+  std::vector<T> a, b;
+  std::vector<Result<T>> c;
   size_t a_row_stride, b_row_stride;
 
   explicit Operands(const Arguments& arguments) {
     std::mt19937_64 generator(arguments.seed);
     a = filled<T>(arguments.m * arguments.k, generator);
     b = filled<T>(arguments.k * arguments.n, generator);
-    c = filled<T>(arguments.m * arguments.n, generator);
+    c = filled<Result<T>>(arguments.m * arguments.n, generator);
     a_row_stride = arguments.transpose_a ? arguments.m : arguments.k;
     b_row_stride = arguments.transpose_b ? arguments.k : arguments.n;
   }
 };
 
 // |c − exact| as a fraction of (k + 2) · ε · Σ |a| |b| (alpha 1, beta 0), at evenly spread
-// elements of C: all of them when C has no more than sampled_elements.
+// elements of C: all of them when C has no more than sampled_elements. ε is C's; bfloat16
+// adds (k + 2) · 2⁻¹²⁶ · 2 for the subnormals its dot products take as zero.
 template <typename T>
 double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, size_t& checked) {
   const size_t elements = arguments.m * arguments.n;
@@ -118,14 +120,18 @@ double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, 
     const size_t i = at / arguments.n, j = at % arguments.n;
     long double exact = 0, magnitude = 0;
     for (size_t p = 0; p < arguments.k; ++p) {
-      const T a = arguments.transpose_a ? x.a[p * x.a_row_stride + i] : x.a[i * x.a_row_stride + p];
-      const T b = arguments.transpose_b ? x.b[j * x.b_row_stride + p] : x.b[p * x.b_row_stride + j];
-      exact += static_cast<long double>(a) * b;
-      magnitude += std::fabs(static_cast<long double>(a) * b);
+      const long double a = value_of(arguments.transpose_a ? x.a[p * x.a_row_stride + i]
+                                                           : x.a[i * x.a_row_stride + p]);
+      const long double b = value_of(arguments.transpose_b ? x.b[j * x.b_row_stride + p]
+                                                           : x.b[p * x.b_row_stride + j]);
+      exact += a * b;
+      magnitude += std::fabs(a * b);
     }
     const long double error = std::fabs(x.c[at] - exact);
+    const auto k2 = static_cast<long double>(arguments.k + 2);
     const long double bound =
-        (arguments.k + 2) * static_cast<long double>(std::numeric_limits<T>::epsilon()) * magnitude;
+        k2 * static_cast<long double>(std::numeric_limits<Result<T>>::epsilon()) * magnitude +
+        (std::is_same_v<T, bfloat16> ? k2 * std::ldexp(1.0L, -126) * 2 : 0.0L);
     const double fraction = error == 0   ? 0.0
                             : bound == 0 ? std::numeric_limits<double>::infinity()
                                          : static_cast<double>(error / bound);
@@ -142,29 +148,68 @@ void show_progress(unsigned done, unsigned total, double elapsed) {
   if (done == total) std::fprintf(stderr, "\n");
 }
 
+// The way the call ran and the path it ran on. The problem only stands for the call: a packed
+// B is marked by pointing at the stored one.
+template <typename T>
+void describe(const Arguments& arguments, const Operands<T>& x, Outcome& outcome) {
+  using namespace zum_runtime::gemm;
+  driver::Problem<Result<T>, T> problem{transpose(arguments.transpose_a),
+                                        transpose(arguments.transpose_b),
+                                        arguments.m,
+                                        arguments.n,
+                                        arguments.k,
+                                        Result<T>(1),
+                                        x.a,
+                                        x.a_row_stride,
+                                        x.b,
+                                        x.b_row_stride,
+                                        Result<T>(0),
+                                        {},
+                                        arguments.n,
+                                        arguments.threads};
+  if constexpr (std::is_same_v<T, bfloat16>) {
+    const driver::Bf16Path path = driver::chosen_bf16_path();
+    if (arguments.packed_b) {
+      problem.packed_b = {x.b.data(), 0,
+                          driver::bf16_packing(arguments.k, arguments.n, path).panel_columns, 0};
+    }
+    outcome.run = driver::describe_bf16(problem, path);
+    outcome.path = std::string(zum_runtime::bf16::bf16_path_name(path));
+  } else {
+    const auto path = driver::chosen_path();
+    if (arguments.packed_b) {
+      problem.packed_b = {x.b.data(), 0, driver::packed_panel_columns<T>(arguments.n, path), 0};
+    }
+    outcome.run = driver::describe(problem, path);
+    outcome.path = std::string(zum_runtime::blocked_data::kernels::simd_path_name(path));
+  }
+}
+
 template <typename T>
 Outcome run(const Arguments& arguments) {
-  require_memory(arguments, sizeof(T));
+  require_memory(arguments, sizeof(Result<T>));
   Operands<T> x(arguments);
   const zum_runtime::gemm::Options options{arguments.threads};
   const Transpose ta = transpose(arguments.transpose_a), tb = transpose(arguments.transpose_b);
   Outcome outcome;
   using Clock = std::chrono::steady_clock;
   std::optional<zum_runtime::gemm::PackedB<T>> packed;
+  const std::span<const T> a(x.a), b(x.b);
+  const std::span<Result<T>> c(x.c);
+  const Result<T> one(1), zero(0);
   if (arguments.packed_b) {
     const auto start = Clock::now();
-    packed.emplace(zum_runtime::gemm::pack_b<T>(tb, arguments.k, arguments.n, x.b, x.b_row_stride));
+    packed.emplace(zum_runtime::gemm::pack_b(tb, arguments.k, arguments.n, b, x.b_row_stride));
     outcome.pack_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     outcome.packed_bytes = packed->bytes();
   }
   const auto multiply = [&] {
     if (packed) {
-      zum_runtime::gemm::multiply<T>(ta, arguments.m, T(1), x.a, x.a_row_stride, *packed, T(0), x.c,
-                                     arguments.n, options);
+      zum_runtime::gemm::multiply(ta, arguments.m, one, a, x.a_row_stride, *packed, zero, c,
+                                  arguments.n, options);
     } else {
-      zum_runtime::gemm::multiply<T>(ta, tb, arguments.m, arguments.n, arguments.k, T(1), x.a,
-                                     x.a_row_stride, x.b, x.b_row_stride, T(0), x.c, arguments.n,
-                                     options);
+      zum_runtime::gemm::multiply(ta, tb, arguments.m, arguments.n, arguments.k, one, a,
+                                  x.a_row_stride, b, x.b_row_stride, zero, c, arguments.n, options);
     }
   };
   const auto started = Clock::now();
@@ -178,83 +223,8 @@ Outcome run(const Arguments& arguments) {
                   std::chrono::duration<double>(Clock::now() - started).count());
   }
   outcome.largest_error_fraction = largest_error_fraction(arguments, x, outcome.checked);
-  zum_runtime::gemm::driver::Problem<T> problem{
-      ta,   tb,  arguments.m,    arguments.n, arguments.k,
-      T(1), x.a, x.a_row_stride, x.b,         x.b_row_stride,
-      T(0), x.c, arguments.n};
-  problem.threads = arguments.threads;
-  const auto path = zum_runtime::gemm::driver::chosen_path();
-  if (packed) {
-    problem.packed_b.data = x.b.data();  // only marks B as packed for the description
-    problem.packed_b.nr = zum_runtime::gemm::driver::packed_panel_columns<T>(arguments.n, path);
-  }
-  outcome.run = zum_runtime::gemm::driver::describe(problem, path);
-  outcome.path = std::string(zum_runtime::blocked_data::kernels::simd_path_name(path));
+  describe(arguments, x, outcome);
   return outcome;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t middle = values.size() / 2;
-  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-std::string tile_text(const Outcome& outcome) {
-  if (outcome.run.tile_rows == 0) return "none";
-  return std::to_string(outcome.run.tile_rows) + " x " + std::to_string(outcome.run.tile_columns);
-}
-
-std::string json_string(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
-void print_summary(const Arguments& arguments, const Outcome& outcome, bool passed) {
-  const double best = *std::min_element(outcome.timed_seconds.begin(), outcome.timed_seconds.end());
-  const double middle = median(outcome.timed_seconds);
-  const double gflops =
-      2.0 * double(arguments.m) * double(arguments.n) * double(arguments.k) / middle / 1e9;
-  std::ostringstream out;
-  if (arguments.json) {
-    out << "{\"m\": " << arguments.m << ", \"n\": " << arguments.n << ", \"k\": " << arguments.k
-        << ", \"type\": " << json_string(arguments.type)
-        << ", \"transpose_a\": " << (arguments.transpose_a ? "true" : "false")
-        << ", \"transpose_b\": " << (arguments.transpose_b ? "true" : "false")
-        << ", \"threads\": " << arguments.threads << ", \"threads_used\": " << outcome.run.threads
-        << ", \"path\": " << json_string(outcome.path)
-        << ", \"way\": " << json_string(outcome.run.way)
-        << ", \"a_layout\": " << json_string(outcome.run.a_layout)
-        << ", \"b_layout\": " << json_string(outcome.run.b_layout)
-        << ", \"tile\": " << json_string(tile_text(outcome))
-        << ", \"runs\": " << outcome.timed_seconds.size() << ", \"best_seconds\": " << best
-        << ", \"median_seconds\": " << middle << ", \"gflops\": " << gflops
-        << ", \"checked_elements\": " << outcome.checked
-        << ", \"largest_error_fraction\": " << outcome.largest_error_fraction
-        << ", \"passed\": " << (passed ? "true" : "false");
-    if (arguments.packed_b) {
-      out << ", \"pack_seconds\": " << outcome.pack_seconds
-          << ", \"packed_bytes\": " << outcome.packed_bytes;
-    }
-    out << "}\n";
-  } else {
-    out << "gemm " << arguments.m << " x " << arguments.n << " x " << arguments.k << ' '
-        << arguments.type << (arguments.transpose_a ? ", A transposed" : "")
-        << (arguments.transpose_b ? ", B transposed" : "") << ", threads " << arguments.threads
-        << " (" << outcome.run.threads << " used)\n"
-        << "kernel: " << outcome.path << " path, " << outcome.run.way << ", A "
-        << outcome.run.a_layout << ", B " << outcome.run.b_layout << ", tile " << tile_text(outcome)
-        << '\n'
-        << "time: best " << best * 1e3 << " ms, median " << middle * 1e3 << " ms over "
-        << outcome.timed_seconds.size() << " runs\n"
-        << "speed: " << gflops << " GFLOPS\n"
-        << "check: " << outcome.checked << " elements of C, largest error "
-        << outcome.largest_error_fraction << " of its bound: " << (passed ? "passed" : "FAILED")
-        << '\n';
-    if (arguments.packed_b) {
-      out << "packed b: " << outcome.packed_bytes << " bytes in " << outcome.pack_seconds * 1e3
-          << " ms\n";
-    }
-  }
-  std::cout << out.str();
 }
 
 void add_options(CLI::App& app, Arguments& arguments) {
@@ -262,7 +232,8 @@ void add_options(CLI::App& app, Arguments& arguments) {
   app.add_option("M", arguments.m, "rows of op(A) and C")->required()->check(positive);
   app.add_option("N", arguments.n, "columns of op(B) and C")->required()->check(positive);
   app.add_option("K", arguments.k, "columns of op(A), rows of op(B)")->required()->check(positive);
-  app.add_option("--type", arguments.type, "element type")->check(CLI::IsMember({"f32", "f64"}));
+  app.add_option("--type", arguments.type, "element type")
+      ->check(CLI::IsMember({"f32", "f64", "bf16"}));
   app.add_flag("--transpose-a", arguments.transpose_a, "A is stored K x M");
   app.add_flag("--transpose-b", arguments.transpose_b, "B is stored N x K");
   app.add_option("--threads", arguments.threads, "threads per multiply (0: every core)");
@@ -281,8 +252,9 @@ int run_program(int argc, char* argv[]) {
   add_options(app, arguments);
   try {
     app.parse(argc, argv);
-    const Outcome outcome =
-        arguments.type == "f64" ? run<double>(arguments) : run<float>(arguments);
+    const Outcome outcome = arguments.type == "f64"    ? run<double>(arguments)
+                            : arguments.type == "bf16" ? run<bfloat16>(arguments)
+                                                       : run<float>(arguments);
     const bool passed = outcome.largest_error_fraction <= 1.0;
     print_summary(arguments, outcome, passed);
     return passed ? 0 : check_failed_status;

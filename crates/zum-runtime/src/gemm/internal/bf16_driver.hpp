@@ -20,6 +20,9 @@ Bf16Path chosen_bf16_path();
 // Runs a validated problem on `path`, on problem.threads threads.
 void run_bf16(const Bf16Problem& problem, Bf16Path path);
 
+// How run_bf16 runs a problem on `path`: the dot products' way, or the float way it widens to.
+RunDescription describe_bf16(const Bf16Problem& problem, Bf16Path path);
+
 // How a PackedB<bfloat16> holds op(B): the dot products' pair panels, or widened to float in
 // the float kernels' packing. A problem with packed_b set reads that form; for the widened
 // one its data points at floats.

@@ -1,6 +1,7 @@
 #include "gemm/internal/bf16_driver.hpp"
 #include "gemm/internal/block_packing.hpp"
 #include "gemm/internal/kernels/bf16_dot_tile.hpp"
+#include "gemm/internal/threads.hpp"
 
 // Which way a bfloat16 problem runs: the dot products where the path has them, else widened.
 namespace zum_runtime::gemm::driver {
@@ -20,6 +21,31 @@ void run_bf16(const Bf16Problem& p, Bf16Path path) {
   }
   if (path.bf16_instructions) return run_dot_products(p);
   run_widened(p, path.simd);
+}
+
+RunDescription describe_bf16(const Bf16Problem& p, Bf16Path path) {
+  if (!path.bf16_instructions) {
+    Problem<float> f{p.transpose_a,
+                     p.transpose_b,
+                     p.m,
+                     p.n,
+                     p.k,
+                     p.alpha,
+                     {},
+                     p.a_row_stride,
+                     {},
+                     p.b_row_stride,
+                     p.beta,
+                     p.c,
+                     p.c_row_stride,
+                     p.threads};
+    f.packed_b = {reinterpret_cast<const float*>(static_cast<const void*>(p.packed_b.data)),
+                  p.packed_b.padded_columns, p.packed_b.nr, 0};
+    return describe(f, path.simd);
+  }
+  const auto parts = static_cast<unsigned>(parts_of(p, threads_asked(p.threads)).size());
+  return {"dot products",        "pair panels",         "pair panels",
+          kernels::bf16_dot::mr, kernels::bf16_dot::nr, parts};
 }
 
 Bf16Packing bf16_packing(size_t k, size_t n, Bf16Path path) {

@@ -24,14 +24,17 @@ constexpr std::array<PathKernels<T>, 1> kernels_by_path{
 }  // namespace
 
 // The packing kernels' paths, one for each set of kernels: on x86-64 the SSE2 path (the
-// generic one would run the same portable kernels), then those with FMA, as every GEMM path
-// past the portable one multiplies with fused multiply-adds.
+// generic one would run the same portable kernels, and runs them only where ZUM_MAX_ISA
+// allows nothing more), then those with FMA, as every GEMM path past the portable one
+// multiplies with fused multiply-adds.
 std::span<const SimdPath> runnable_paths() {
   static const std::vector<SimdPath> paths = [] {
+    const auto simd_paths = simd::runnable_simd_paths();
     std::vector<SimdPath> runnable;
-    for (SimdPath path : simd::runnable_simd_paths()) {
+    for (SimdPath path : simd_paths) {
 #if ZUM_X86_64
-      if (path == SimdPath::sse2 || (path != SimdPath::generic && simd::processor_has_fma())) {
+      const bool portable = path == SimdPath::sse2 || simd_paths.size() == 1;
+      if (portable || (path != SimdPath::generic && simd::processor_has_fma())) {
         runnable.push_back(path);
       }
 #else
