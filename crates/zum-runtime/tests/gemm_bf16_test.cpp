@@ -278,9 +278,13 @@ TEST_CASE("gemm bf16: refusals panic in the float form's words with C untouched"
 
 TEST_CASE("gemm bf16: packed and threaded results are bit-identical to one thread's, on every path",
           "[gemm][bfloat16]") {
+  // The last two run both operands where stored one-shot, and packed B against the packed
+  // tile: the same sums, step for step, across slabs of k.
   const Case shapes[] = {{Transpose::no, Transpose::no, 70, 300, 300},
                          {Transpose::yes, Transpose::yes, 45, 130, 517},
-                         {Transpose::no, Transpose::yes, 200, 20, 33}};
+                         {Transpose::no, Transpose::yes, 200, 20, 33},
+                         {Transpose::no, Transpose::no, 3, 200, 2051},
+                         {Transpose::yes, Transpose::no, 4, 70, 1025}};
   for (const Bf16Path path : gemm_paths()) {
     for (const Case& shape : shapes) {
       INFO(name_of(path) << ' ' << describe(shape));
@@ -407,6 +411,42 @@ TEST_CASE("bf16 dot packers: AVX-512 BF16 packs A and B as the scalar definition
           packer.vector(op, first, second, got.data());
           REQUIRE(want == got);
           REQUIRE(got.back() == 0xdead'beefu);
+        }
+      }
+    }
+  }
+}
+
+TEST_CASE("bf16 stored tile: AVX-512 BF16 gives the scalar definition's bits at every edge",
+          "[gemm][bfloat16][kernels]") {
+  if (!zum_runtime::simd::processor_has_bf16_dot_products()) return;
+  std::mt19937 generator(11);
+  for (const Transpose transpose_a : {Transpose::no, Transpose::yes}) {
+    for (const size_t depth : {1u, 2u, 7u, 64u}) {
+      for (size_t rows = 1; rows <= dot::stored_rows; ++rows) {
+        for (const size_t columns :
+             {1u, 15u, 16u, 17u, 31u, 32u, 33u, 48u, 63u, 64u, 200u, 1024u}) {
+          INFO(rows << " x " << columns << " x " << depth
+                    << (transpose_a == Transpose::yes ? " A^T" : ""));
+          Operands x({transpose_a, Transpose::no, rows, columns, depth},
+                     static_cast<unsigned>(generator()));
+          x.a[0] = bfloat16::from_bits(0x0003);  // a subnormal, taken as zero
+          Operands y = x;
+          const auto view = [](Transpose t, const std::vector<bfloat16>& data,
+                               const Stored& shape) {
+            return t == Transpose::no
+                       ? kernels::StridedMatrix<bfloat16>{data.data(), shape.stride(), 1}
+                       : kernels::StridedMatrix<bfloat16>{data.data(), 1, shape.stride()};
+          };
+          for (const auto& [alpha, beta] : {std::pair{1.0f, 0.0f}, {-0.5f, 0.75f}}) {
+            dot::scalar_kernels().stored(
+                view(transpose_a, x.a, x.a_shape), view(Transpose::no, x.b, x.b_shape), depth,
+                {x.c.data(), x.c_shape.stride(), rows, columns, alpha, beta});
+            dot::avx512_bf16_kernels().stored(
+                view(transpose_a, y.a, y.a_shape), view(Transpose::no, y.b, y.b_shape), depth,
+                {y.c.data(), y.c_shape.stride(), rows, columns, alpha, beta});
+            REQUIRE(std::memcmp(x.c.data(), y.c.data(), x.c.size() * sizeof(float)) == 0);
+          }
         }
       }
     }

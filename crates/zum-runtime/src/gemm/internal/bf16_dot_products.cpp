@@ -25,6 +25,9 @@ constexpr size_t slab_depth = 1024;
 constexpr size_t block_rows = 240;
 constexpr size_t block_columns = 256;
 static_assert(slab_depth % 2 == 0 && block_rows % dot::mr == 0 && block_columns % dot::nr == 0);
+// Up to this many rows of op(A), an untransposed op(B) is read where stored: packing it would
+// cost more than the few rows' multiply (README).
+constexpr size_t stored_rows_limit = 4;
 
 const dot::DotKernels& dot_kernels() {
 #if defined(__x86_64__)
@@ -99,12 +102,36 @@ void run_part(const Bf16Problem& p) {
   }
 }
 
+// Both operands where stored: per slab of k (the packed way's slabs, so that the sums run
+// the same steps), op(B)'s columns in blocks, the few rows against each.
+void run_stored_part(const Bf16Problem& p) {
+  const dot::DotKernels& kernels = dot_kernels();
+  Output<float> out{p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta};
+  for (size_t depth_start = 0; depth_start < p.k; depth_start += slab_depth) {
+    const size_t depth = std::min(slab_depth, p.k - depth_start);
+    for (size_t column = 0; column < p.n; column += dot::stored_columns) {
+      for (size_t row = 0; row < p.m; row += dot::stored_rows) {
+        kernels.stored(op_a(p).offset(row, depth_start), op_b(p).offset(depth_start, column), depth,
+                       out.offset(row, column)
+                           .shape(std::min(dot::stored_rows, p.m - row),
+                                  std::min(dot::stored_columns, p.n - column)));
+      }
+    }
+    out.beta = 1.0f;
+  }
+}
+
 }  // namespace
 
+bool runs_stored(const Bf16Problem& p) {
+  return !is_packed(p) && p.transpose_b == Transpose::no && p.m <= stored_rows_limit;
+}
+
 void run_dot_products(const Bf16Problem& p) {
+  const auto part = runs_stored(p) ? run_stored_part : run_part;
   const unsigned threads = threads_asked(p.threads);
-  if (threads == 1) return run_part(p);
-  run_parts(parts_of(p, threads), run_part);
+  if (threads == 1) return part(p);
+  run_parts(parts_of(p, threads), part);
 }
 
 size_t pair_panels_bytes(size_t k, size_t n) {

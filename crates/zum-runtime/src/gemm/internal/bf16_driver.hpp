@@ -38,6 +38,8 @@ void pack_b_whole_bf16(const Bf16Problem& problem, Bf16Path path, void* buffer);
 
 // The parts of the dot-product way (bf16_dot_products.cpp) and of the widened one.
 void run_dot_products(const Bf16Problem& problem);
+// Whether the dot products read both operands where stored (a few rows, B untransposed).
+bool runs_stored(const Bf16Problem& problem);
 void pack_pair_panels_whole(const Bf16Problem& problem, std::uint32_t* buffer);
 std::size_t pair_panels_bytes(std::size_t k, std::size_t n);
 void run_widened(const Bf16Problem& problem, SimdPath path);

@@ -17,14 +17,34 @@ bfloat16 element_or_zero(StridedMatrix<bfloat16> x, size_t i, size_t p, size_t d
   return p < depth ? x.at(i, p) : bfloat16::from_bits(0);
 }
 
+// The pair word of k steps 2p and 2p + 1 of row i of `x` (k along its columns).
+word pair_at(StridedMatrix<bfloat16> x, size_t i, size_t p, size_t depth) {
+  return pair_word(element_or_zero(x, i, 2 * p, depth), element_or_zero(x, i, 2 * p + 1, depth));
+}
+
+void store(float sum, float& c, const Output<float>& out) {
+  c = out.beta != 0.0f ? std::fma(out.alpha, sum, out.beta * c) : out.alpha * sum;
+}
+
+void stored(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth, Output<float> out) {
+  const StridedMatrix<bfloat16> b_along_k{b.data, b.column_step, b.row_step};
+  for (size_t i = 0; i < out.rows; ++i) {
+    for (size_t j = 0; j < out.columns; ++j) {
+      float sum = 0.0f;
+      for (size_t p = 0; p < pairs_of(depth); ++p)
+        sum = scalar::dot_pair(sum, pair_at(a, i, p, depth), pair_at(b_along_k, j, p, depth));
+      store(sum, out.c[i * out.row_stride + j], out);
+    }
+  }
+}
+
 void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
   for (size_t i = 0; i < out.rows; ++i) {
     for (size_t j = 0; j < out.columns; ++j) {
       float sum = 0.0f;
       for (size_t p = 0; p < pairs; ++p)
         sum = scalar::dot_pair(sum, a_panel[p * mr + i], b_panel[p * nr + j]);
-      float& c = out.c[i * out.row_stride + j];
-      c = out.beta != 0.0f ? std::fma(out.alpha, sum, out.beta * c) : out.alpha * sum;
+      store(sum, out.c[i * out.row_stride + j], out);
     }
   }
 }
@@ -36,9 +56,7 @@ void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
     for (size_t p = 0; p < pairs; ++p) {
       for (size_t i = 0; i < mr; ++i) {
         const size_t row = panel + i;
-        to[p * mr + i] = row < rows ? pair_word(element_or_zero(a, row, 2 * p, depth),
-                                                element_or_zero(a, row, 2 * p + 1, depth))
-                                    : 0;
+        to[p * mr + i] = row < rows ? pair_at(a, row, p, depth) : 0;
       }
     }
   }
@@ -53,10 +71,7 @@ void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block
     for (size_t p = 0; p < pairs; ++p) {
       for (size_t j = 0; j < nr; ++j) {
         const size_t column = panel + j;
-        to[p * nr + j] = column < columns
-                             ? pair_word(element_or_zero(along_k, column, 2 * p, depth),
-                                         element_or_zero(along_k, column, 2 * p + 1, depth))
-                             : 0;
+        to[p * nr + j] = column < columns ? pair_at(along_k, column, p, depth) : 0;
       }
     }
   }
@@ -65,7 +80,7 @@ void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block
 }  // namespace
 
 const DotKernels& scalar_kernels() {
-  static constexpr DotKernels kernels{tile, pack_a, pack_b};
+  static constexpr DotKernels kernels{tile, pack_a, pack_b, stored};
   return kernels;
 }
 

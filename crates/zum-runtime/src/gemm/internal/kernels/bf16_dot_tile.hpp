@@ -37,6 +37,12 @@ constexpr size_t pairs_of(size_t depth) {
   return (depth + 1) / 2;
 }
 
+// The stored tile: both operands read where they are stored, op(B) untransposed, for a few rows
+// of op(A), where packing B would cost more than the multiply. Its sums run the pairs in the
+// same order as the packed tile's, so it gives the same bits.
+inline constexpr size_t stored_rows = 4;
+inline constexpr size_t stored_columns = 1024;
+
 // The kernels of one path.
 struct DotKernels {
   // c(i, j) ← alpha · Σ_p dot(a pair, b pair) + beta · c(i, j) over out.rows ≤ mr × out.columns
@@ -46,6 +52,10 @@ struct DotKernels {
   void (*pack_a)(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block);
   // op(B)'s depth × columns block into a block of B panels.
   void (*pack_b)(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block);
+  // The tile with op(A) (out.rows ≤ stored_rows) and op(B) (b.column_step 1, out.columns ≤
+  // stored_columns) read where stored, over `depth` steps of k.
+  void (*stored)(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth,
+                 Output<float> out);
 };
 
 // The definitions: every path's kernels give these bits.
