@@ -280,11 +280,10 @@ TEST_CASE("gemm bf16: packed and threaded results are bit-identical to one threa
           "[gemm][bfloat16]") {
   // The last two run both operands where stored one-shot, and packed B against the packed
   // tile: the same sums, step for step, across slabs of k.
-  const Case shapes[] = {{Transpose::no, Transpose::no, 70, 300, 300},
-                         {Transpose::yes, Transpose::yes, 45, 130, 517},
-                         {Transpose::no, Transpose::yes, 200, 20, 33},
-                         {Transpose::no, Transpose::no, 3, 200, 2051},
-                         {Transpose::yes, Transpose::no, 4, 70, 1025}};
+  const Case shapes[] = {
+      {Transpose::no, Transpose::no, 70, 300, 300}, {Transpose::yes, Transpose::yes, 45, 130, 517},
+      {Transpose::no, Transpose::yes, 200, 20, 33}, {Transpose::no, Transpose::no, 3, 200, 2051},
+      {Transpose::no, Transpose::no, 30, 17, 2100}, {Transpose::yes, Transpose::no, 4, 70, 1025}};
   for (const Bf16Path path : gemm_paths()) {
     for (const Case& shape : shapes) {
       INFO(name_of(path) << ' ' << describe(shape));
@@ -411,6 +410,38 @@ TEST_CASE("bf16 dot packers: AVX-512 BF16 packs A and B as the scalar definition
           packer.vector(op, first, second, got.data());
           REQUIRE(want == got);
           REQUIRE(got.back() == 0xdead'beefu);
+        }
+      }
+    }
+  }
+}
+
+TEST_CASE("bf16 tile on a stored A: AVX-512 BF16 gives the scalar definition's bits at every edge",
+          "[gemm][bfloat16][kernels]") {
+  if (!zum_runtime::simd::processor_has_bf16_dot_products()) return;
+  std::mt19937 generator(13);
+  for (const Transpose transpose_a : {Transpose::no, Transpose::yes}) {
+    for (const size_t depth : {1u, 2u, 7u, 64u}) {
+      const size_t pairs = dot::pairs_of(depth);
+      std::vector<dot::word> b(pairs * dot::nr);
+      for (dot::word& w : b)
+        w = random_bf16(generator).bits() | dot::word{random_bf16(generator).bits()} << 16;
+      for (size_t rows = 1; rows <= dot::mr; ++rows) {
+        for (const size_t columns : {1u, 16u, 17u, 32u}) {
+          INFO(rows << " x " << columns << " x " << depth
+                    << (transpose_a == Transpose::yes ? " A^T" : ""));
+          Operands x({transpose_a, Transpose::no, rows, columns, depth},
+                     static_cast<unsigned>(generator()));
+          Operands y = x;
+          const kernels::StridedMatrix<bfloat16> a =
+              transpose_a == Transpose::no
+                  ? kernels::StridedMatrix<bfloat16>{x.a.data(), x.a_shape.stride(), 1}
+                  : kernels::StridedMatrix<bfloat16>{x.a.data(), 1, x.a_shape.stride()};
+          dot::scalar_kernels().stored_a(
+              a, b.data(), depth, {x.c.data(), x.c_shape.stride(), rows, columns, 2.0f, -1.0f});
+          dot::avx512_bf16_kernels().stored_a(
+              a, b.data(), depth, {y.c.data(), y.c_shape.stride(), rows, columns, 2.0f, -1.0f});
+          REQUIRE(std::memcmp(x.c.data(), y.c.data(), x.c.size() * sizeof(float)) == 0);
         }
       }
     }

@@ -28,6 +28,8 @@ static_assert(slab_depth % 2 == 0 && block_rows % dot::mr == 0 && block_columns 
 // Up to this many rows of op(A), an untransposed op(B) is read where stored: packing it would
 // cost more than the few rows' multiply (README).
 constexpr size_t stored_rows_limit = 4;
+// Up to this many columns of op(B), an untransposed op(A) is read where stored.
+constexpr size_t stored_a_columns_limit = 32;
 
 const dot::DotKernels& dot_kernels() {
 #if defined(__x86_64__)
@@ -61,42 +63,61 @@ const word* packed_panels(const Bf16Problem& p, size_t depth_start, size_t colum
          (p.packed_b.first_column + column) * pairs;
 }
 
+// op(A)'s slab as the tiles read it: packed, or (`stored`) where it is stored.
+struct ASlab {
+  const word* packed;
+  StridedMatrix<bfloat16> stored;
+  size_t depth;
+};
+
 // Every block of op(A)'s rows against the block of op(B)'s columns at `column`.
-void run_block(const Bf16Problem& p, const word* a_slab, const word* b_block, size_t column,
-               size_t columns, size_t pairs, const Output<float>& out) {
+void run_block(const Bf16Problem& p, const ASlab& a, const word* b_block, size_t column,
+               size_t columns, const Output<float>& out) {
   const dot::DotKernels& kernels = dot_kernels();
+  const size_t pairs = dot::pairs_of(a.depth);
   for (size_t row = 0; row < p.m; row += block_rows) {
     const size_t rows = std::min(block_rows, p.m - row);
     for (size_t panel = 0; panel < columns; panel += dot::nr) {
       for (size_t tile = row; tile < row + rows; tile += dot::mr) {
-        kernels.tile(
-            a_slab + tile * pairs, b_block + panel * pairs, pairs,
+        const Output<float> into =
             out.offset(tile, column + panel)
-                .shape(std::min(dot::mr, row + rows - tile), std::min(dot::nr, columns - panel)));
+                .shape(std::min(dot::mr, row + rows - tile), std::min(dot::nr, columns - panel));
+        if (a.packed == nullptr) {
+          kernels.stored_a(a.stored.offset(tile, 0), b_block + panel * pairs, a.depth, into);
+        } else {
+          kernels.tile(a.packed + tile * pairs, b_block + panel * pairs, pairs, into);
+        }
       }
     }
   }
 }
 
+// An untransposed op(A) against one panel of columns is read once either way: packing it
+// would only add a pass.
+bool reads_a_stored(const Bf16Problem& p) {
+  return p.transpose_a == Transpose::no && p.n <= stored_a_columns_limit;
+}
+
 void run_part(const Bf16Problem& p) {
   const dot::DotKernels& kernels = dot_kernels();
   const size_t slab_pairs = dot::pairs_of(slab_depth);
-  word* a_slab = pair_workspace(0, round_up(p.m, dot::mr) * slab_pairs);
+  const bool a_stored = reads_a_stored(p);
+  word* a_slab = a_stored ? nullptr : pair_workspace(0, round_up(p.m, dot::mr) * slab_pairs);
   word* b_buffer = is_packed(p) ? nullptr : pair_workspace(1, block_columns * slab_pairs);
   Output<float> out{p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta};
   for (size_t depth_start = 0; depth_start < p.k; depth_start += slab_depth) {
     const size_t depth = std::min(slab_depth, p.k - depth_start);
-    const size_t pairs = dot::pairs_of(depth);
-    kernels.pack_a(op_a(p).offset(0, depth_start), p.m, depth, a_slab);
+    const ASlab a{a_slab, op_a(p).offset(0, depth_start), depth};
+    if (!a_stored) kernels.pack_a(a.stored, p.m, depth, a_slab);
     for (size_t column = 0; column < p.n; column += block_columns) {
       const size_t columns = std::min(block_columns, p.n - column);
       const word* b_block = b_buffer;
       if (is_packed(p)) {
-        b_block = packed_panels(p, depth_start, column, pairs);
+        b_block = packed_panels(p, depth_start, column, dot::pairs_of(depth));
       } else {
         kernels.pack_b(op_b(p).offset(depth_start, column), depth, columns, b_buffer);
       }
-      run_block(p, a_slab, b_block, column, columns, pairs, out);
+      run_block(p, a, b_block, column, columns, out);
     }
     out.beta = 1.0f;  // every slab after the first adds to what C holds
   }

@@ -31,42 +31,92 @@ void store_row(float* c, __m512 sum, __mmask16 mask, const Output<float>& out) {
   _mm512_mask_storeu_ps(c, mask, scaled);
 }
 
+word pair_at(const bfloat16* pair) {
+  word value;
+  std::memcpy(&value, pair, sizeof value);
+  return value;
+}
+
+// Where the tile reads A's pair words: a packed panel; op(A)'s untransposed rows where stored,
+// each pair one 32-bit word; and such rows' last step past an odd depth, its low half alone.
+struct PanelPairs {
+  const word* panel;
+  word at(size_t i, size_t p) const { return panel[p * mr + i]; }
+};
+struct RowPairs {
+  const bfloat16* data;
+  size_t row_step;
+  word at(size_t i, size_t p) const { return pair_at(data + i * row_step + 2 * p); }
+};
+struct LastLowHalves {
+  const bfloat16* data;
+  size_t row_step;
+  word at(size_t i, size_t p) const { return data[i * row_step + 2 * p].bits(); }
+};
+
 // `rows` rows of the tile: `vectors` (1 or 2) accumulators a row, B's pair words the vectors,
-// A's broadcast; one vector where at most 16 columns remain. C's rows are fetched while the
-// sums run, so the stores that follow do not wait on them.
+// A's broadcast; one vector where at most 16 columns remain.
 template <size_t rows, size_t vectors>
-void tile_rows(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
-  const auto each_row = [](auto step) {
+struct TileSums {
+  __m512 left[rows];
+  __m512 right[rows];
+
+  static void each_row(auto step) {
     [&]<size_t... i>(std::index_sequence<i...>) {
       (step(i), ...);
     }
     (std::make_index_sequence<rows>{});
-  };
-  __m512 left[rows];
-  __m512 right[rows];
-  each_row([&](size_t i) {
-    left[i] = right[i] = _mm512_setzero_ps();
-    _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride + 16), _MM_HINT_T0);
-  });
-  for (size_t p = 0; p < pairs; ++p) {
-    const __m512bh b_left = as_pairs(_mm512_loadu_si512(b_panel + p * nr));
-    const __m512bh b_right =
-        vectors == 2 ? as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16)) : b_left;
-    const word* a_pairs = a_panel + p * mr;
+  }
+
+  // C's rows are fetched while the sums run, so the stores that follow do not wait on them.
+  explicit TileSums(const Output<float>& out) {
     each_row([&](size_t i) {
-      const __m512bh a_pair = as_pairs(_mm512_set1_epi32(int(a_pairs[i])));
-      left[i] = _mm512_dpbf16_ps(left[i], a_pair, b_left);
-      if constexpr (vectors == 2) right[i] = _mm512_dpbf16_ps(right[i], a_pair, b_right);
+      left[i] = right[i] = _mm512_setzero_ps();
+      _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride + 16), _MM_HINT_T0);
     });
   }
-  const __mmask16 left_mask = lanes_below(out.columns);
-  const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-  each_row([&](size_t i) {
-    float* c = out.c + i * out.row_stride;
-    store_row(c, left[i], left_mask, out);
-    if (vectors == 2 && right_mask != 0) store_row(c + 16, right[i], right_mask, out);
-  });
+
+  template <typename APairs>
+  [[gnu::always_inline]] void add(const APairs& a, const word* b_panel, size_t from, size_t to) {
+    for (size_t p = from; p < to; ++p) {
+      const __m512bh b_left = as_pairs(_mm512_loadu_si512(b_panel + p * nr));
+      const __m512bh b_right =
+          vectors == 2 ? as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16)) : b_left;
+      each_row([&](size_t i) {
+        const __m512bh a_pair = as_pairs(_mm512_set1_epi32(int(a.at(i, p))));
+        left[i] = _mm512_dpbf16_ps(left[i], a_pair, b_left);
+        if constexpr (vectors == 2) right[i] = _mm512_dpbf16_ps(right[i], a_pair, b_right);
+      });
+    }
+  }
+
+  void store(const Output<float>& out) const {
+    const __mmask16 left_mask = lanes_below(out.columns);
+    const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
+    each_row([&](size_t i) {
+      float* c = out.c + i * out.row_stride;
+      store_row(c, left[i], left_mask, out);
+      if (vectors == 2 && right_mask != 0) store_row(c + 16, right[i], right_mask, out);
+    });
+  }
+};
+
+template <size_t rows, size_t vectors>
+void tile_rows(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
+  TileSums<rows, vectors> sums(out);
+  sums.add(PanelPairs{a_panel}, b_panel, 0, pairs);
+  sums.store(out);
+}
+
+template <size_t rows, size_t vectors>
+void stored_a_rows(StridedMatrix<bfloat16> a, const word* b_panel, size_t depth,
+                   Output<float> out) {
+  TileSums<rows, vectors> sums(out);
+  sums.add(RowPairs{a.data, a.row_step}, b_panel, 0, depth / 2);
+  if (depth % 2 != 0)
+    sums.add(LastLowHalves{a.data, a.row_step}, b_panel, depth / 2, depth / 2 + 1);
+  sums.store(out);
 }
 
 template <size_t vectors, size_t... rows>
@@ -75,11 +125,26 @@ constexpr auto tiles_by_rows(std::index_sequence<rows...>) {
   return std::array<Tile, sizeof...(rows)>{tile_rows<rows + 1, vectors>...};
 }
 
+template <size_t vectors, size_t... rows>
+constexpr auto stored_a_tiles_by_rows(std::index_sequence<rows...>) {
+  using Tile = void (*)(StridedMatrix<bfloat16>, const word*, size_t, Output<float>);
+  return std::array<Tile, sizeof...(rows)>{stored_a_rows<rows + 1, vectors>...};
+}
+
 void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
   static constexpr auto one_vector = tiles_by_rows<1>(std::make_index_sequence<mr>{});
   static constexpr auto two_vectors = tiles_by_rows<2>(std::make_index_sequence<mr>{});
   const auto& tiles = out.columns <= 16 ? one_vector : two_vectors;
   tiles[out.rows - 1](a_panel, b_panel, pairs, out);
+}
+
+// op(A) untransposed where stored (a.column_step 1); any other op(A) through the definition.
+void stored_a(StridedMatrix<bfloat16> a, const word* b_panel, size_t depth, Output<float> out) {
+  if (a.column_step != 1) return scalar_kernels().stored_a(a, b_panel, depth, out);
+  static constexpr auto one_vector = stored_a_tiles_by_rows<1>(std::make_index_sequence<mr>{});
+  static constexpr auto two_vectors = stored_a_tiles_by_rows<2>(std::make_index_sequence<mr>{});
+  const auto& tiles = out.columns <= 16 ? one_vector : two_vectors;
+  tiles[out.rows - 1](a, b_panel, depth, out);
 }
 
 // Output word w of a pair of rows: even words from the first row, odd from the second, the
@@ -115,12 +180,6 @@ void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block
       _mm512_storeu_si512(to + 16, _mm512_permutex2var_epi16(even, high_index, odd));
     }
   }
-}
-
-word pair_at(const bfloat16* pair) {
-  word value;
-  std::memcpy(&value, pair, sizeof value);
-  return value;
 }
 
 // op(A) untransposed: each pair of k is one 32-bit word of a row, copied into its column of
@@ -265,7 +324,7 @@ void stored(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth, 
 }  // namespace
 
 const DotKernels& avx512_bf16_kernels() {
-  static constexpr DotKernels kernels{tile, pack_a, pack_b, stored};
+  static constexpr DotKernels kernels{tile, pack_a, pack_b, stored, stored_a};
   return kernels;
 }
 

@@ -38,6 +38,17 @@ void stored(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth, 
   }
 }
 
+void stored_a(StridedMatrix<bfloat16> a, const word* b_panel, size_t depth, Output<float> out) {
+  for (size_t i = 0; i < out.rows; ++i) {
+    for (size_t j = 0; j < out.columns; ++j) {
+      float sum = 0.0f;
+      for (size_t p = 0; p < pairs_of(depth); ++p)
+        sum = scalar::dot_pair(sum, pair_at(a, i, p, depth), b_panel[p * nr + j]);
+      store(sum, out.c[i * out.row_stride + j], out);
+    }
+  }
+}
+
 void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> out) {
   for (size_t i = 0; i < out.rows; ++i) {
     for (size_t j = 0; j < out.columns; ++j) {
@@ -80,7 +91,7 @@ void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block
 }  // namespace
 
 const DotKernels& scalar_kernels() {
-  static constexpr DotKernels kernels{tile, pack_a, pack_b, stored};
+  static constexpr DotKernels kernels{tile, pack_a, pack_b, stored, stored_a};
   return kernels;
 }
 

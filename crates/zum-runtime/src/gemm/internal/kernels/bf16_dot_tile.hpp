@@ -56,6 +56,9 @@ struct DotKernels {
   // stored_columns) read where stored, over `depth` steps of k.
   void (*stored)(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth,
                  Output<float> out);
+  // The tile with op(A)'s out.rows ≤ mr rows read where stored, against a B panel of pair words
+  // over `depth` steps of k; the same sums as the tile on A packed.
+  void (*stored_a)(StridedMatrix<bfloat16> a, const word* b_panel, size_t depth, Output<float> out);
 };
 
 // The definitions: every path's kernels give these bits.
