@@ -17,6 +17,16 @@ __m512bh as_pairs(__m512i words) {
   return (__m512bh)words;
 }
 
+// One pair word in every lane. Clang 16's vector combiner crashes turning the bfloat16 view of
+// a lone broadcast into a broadcast of bfloat16; an empty asm hides the broadcast from it.
+__m512bh broadcast_pair(word pair) {
+  __m512i words = _mm512_set1_epi32(int(pair));
+#if defined(__clang__)
+  asm("" : "+v"(words));
+#endif
+  return as_pairs(words);
+}
+
 __mmask16 lanes_below(size_t count) {
   return count >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << count) - 1u);
 }
@@ -84,7 +94,7 @@ struct TileSums {
       const __m512bh b_right =
           vectors == 2 ? as_pairs(_mm512_loadu_si512(b_panel + p * nr + 16)) : b_left;
       each_row([&](size_t i) {
-        const __m512bh a_pair = as_pairs(_mm512_set1_epi32(int(a.at(i, p))));
+        const __m512bh a_pair = broadcast_pair(a.at(i, p));
         left[i] = _mm512_dpbf16_ps(left[i], a_pair, b_left);
         if constexpr (vectors == 2) right[i] = _mm512_dpbf16_ps(right[i], a_pair, b_right);
       });
@@ -263,7 +273,7 @@ void sweep_pairs(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t de
   __m512bh a_pairs[steps][rows];
   for (size_t step = 0; step < steps; ++step) {
     for (size_t i = 0; i < rows; ++i)
-      a_pairs[step][i] = as_pairs(_mm512_set1_epi32(int(stored_pair(a, i, p + step, depth))));
+      a_pairs[step][i] = broadcast_pair(stored_pair(a, i, p + step, depth));
   }
   for (size_t column = 0; column < columns; column += 32) {
     const __mmask32 mask = columns_below(columns - column);
