@@ -183,8 +183,10 @@ TEST_CASE("gemm bf16: every path lies within the bound on the bfloat16 values, a
 
 TEST_CASE("gemm bf16: blocks deeper and wider than one slab, and many row blocks, on every path",
           "[gemm][bfloat16]") {
-  const Case shapes[] = {{Transpose::no, Transpose::no, 490, 530, 600},
-                         {Transpose::yes, Transpose::yes, 37, 1030, 515}};
+  const Case shapes[] = {{Transpose::no, Transpose::no, 250, 270, 1100},
+                         {Transpose::yes, Transpose::yes, 37, 530, 2051},
+                         {Transpose::no, Transpose::no, 3, 1100, 2051},
+                         {Transpose::no, Transpose::no, 30, 17, 1030}};
   for (const Bf16Path path : gemm_paths()) {
     for (const Case& shape : shapes) {
       INFO(name_of(path) << ' ' << describe(shape));
