@@ -23,7 +23,7 @@ std::span<const Bf16Path> runnable_bf16_paths() {
   return paths;
 }
 
-const Conversions& conversions_of(Bf16Path path) {
+const Conversions& conversions_of([[maybe_unused]] Bf16Path path) {
 #if ZUM_X86_64
   if (path.bf16_instructions) return avx512_bf16_code::conversions();
   switch (path.simd) {

@@ -80,11 +80,12 @@ struct TileSums {
 
   // C's rows are fetched while the sums run, so the stores that follow do not wait on them.
   explicit TileSums(const Output<float>& out) {
-    each_row([&](size_t i) {
+#pragma GCC unroll 16
+    for (size_t i = 0; i < rows; ++i) {
       left[i] = right[i] = _mm512_setzero_ps();
       _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride), _MM_HINT_T0);
       _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride + 16), _MM_HINT_T0);
-    });
+    }
   }
 
   template <typename APairs>
@@ -104,11 +105,12 @@ struct TileSums {
   void store(const Output<float>& out) const {
     const __mmask16 left_mask = lanes_below(out.columns);
     const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-    each_row([&](size_t i) {
+#pragma GCC unroll 16
+    for (size_t i = 0; i < rows; ++i) {
       float* c = out.c + i * out.row_stride;
       store_row(c, left[i], left_mask, out);
       if (vectors == 2 && right_mask != 0) store_row(c + 16, right[i], right_mask, out);
-    });
+    }
   }
 };
 
