@@ -19,6 +19,7 @@
 namespace {
 
 using zum_fuzz::require;
+using zum_runtime::bfloat16;
 using zum_runtime::gemm::Transpose;
 __extension__ typedef unsigned __int128 u128;
 
@@ -84,9 +85,18 @@ void for_each_element(const Region& r, Visit visit) {
   }
 }
 
-// The documented refusals, computed again here; overlap element by element.
+template <typename Visit>
+void for_each_byte(const Region& r, std::size_t width, Visit visit) {
+  for_each_element(r, [&](std::size_t at) {
+    for (std::size_t byte = 0; byte < width; ++byte) visit(at * width + byte);
+  });
+}
+
+// The documented refusals, computed again here; overlap is a shared byte of C's elements
+// (`result_bytes` wide) and the operands' (`operand_bytes` wide), all counted from the arena's
+// start.
 template <typename T>
-bool refused(const Call<T>& call) {
+bool refused(const Call<T>& call, std::size_t operand_bytes, std::size_t result_bytes) {
   for (const Region* r : {&call.a, &call.b, &call.c}) {
     if (r->stride < r->columns) return true;
   }
@@ -95,11 +105,11 @@ bool refused(const Call<T>& call) {
     return true;
   if (call.c.extent() > call.c.length) return true;
   if (!call.reads()) return false;
-  std::vector<bool> in_c(arena_elements);
-  for_each_element(call.c, [&](std::size_t at) { in_c[at] = true; });
+  std::vector<bool> in_c(arena_elements * result_bytes);
+  for_each_byte(call.c, result_bytes, [&](std::size_t at) { in_c[at] = true; });
   bool shared = false;
   for (const Region* r : {&call.a, &call.b}) {
-    for_each_element(*r, [&](std::size_t at) { shared = shared || in_c[at]; });
+    for_each_byte(*r, operand_bytes, [&](std::size_t at) { shared = shared || in_c[at]; });
   }
   return shared;
 }
@@ -165,7 +175,8 @@ void fuzz(zum_fuzz::Input& input) {
   } catch (const zum_runtime::Panic&) {
     panicked = true;
   }
-  require(panicked == refused(call), "refuses exactly when the documented conditions hold");
+  require(panicked == refused(call, sizeof(T), sizeof(T)),
+          "refuses exactly when the documented conditions hold");
   if (panicked) {
     require(std::memcmp(arena.data(), before.data(), arena.size() * sizeof(T)) == 0,
             "a refusal leaves every element as it was");
@@ -176,32 +187,6 @@ void fuzz(zum_fuzz::Input& input) {
 
 // bfloat16 A and B, float C: regions count their own elements (2 and 4 bytes) from the start
 // of one allocation of arena_elements floats, and overlap is a shared byte.
-using zum_runtime::bfloat16;
-
-template <typename Visit>
-void for_each_byte(const Region& r, std::size_t width, Visit visit) {
-  for_each_element(r, [&](std::size_t at) {
-    for (std::size_t byte = 0; byte < width; ++byte) visit(at * width + byte);
-  });
-}
-
-bool refused_bf16(const Call<float>& call) {
-  for (const Region* r : {&call.a, &call.b, &call.c}) {
-    if (r->stride < r->columns) return true;
-  }
-  if (call.m == 0 || call.n == 0) return false;
-  if (call.reads() && (call.a.extent() > call.a.length || call.b.extent() > call.b.length))
-    return true;
-  if (call.c.extent() > call.c.length) return true;
-  if (!call.reads()) return false;
-  std::vector<bool> in_c(arena_elements * sizeof(float));
-  for_each_byte(call.c, sizeof(float), [&](std::size_t at) { in_c[at] = true; });
-  bool shared = false;
-  for (const Region* r : {&call.a, &call.b}) {
-    for_each_byte(*r, sizeof(bfloat16), [&](std::size_t at) { shared = shared || in_c[at]; });
-  }
-  return shared;
-}
 
 float bf16_at(const std::vector<std::byte>& bytes, std::size_t at) {
   bfloat16 value;
@@ -274,7 +259,8 @@ void fuzz_bf16(zum_fuzz::Input& input) {
   } catch (const zum_runtime::Panic&) {
     panicked = true;
   }
-  require(panicked == refused_bf16(call), "refuses exactly when the documented conditions hold");
+  require(panicked == refused(call, sizeof(bfloat16), sizeof(float)),
+          "refuses exactly when the documented conditions hold");
   if (panicked) {
     require(arena == before, "a refusal leaves every byte as it was");
   } else {
