@@ -47,7 +47,6 @@ inline word pair_at(const bfloat16* pair) {
   return value;
 }
 
-
 inline __mmask32 columns_below(size_t count) {
   return count >= 32 ? ~__mmask32{0} : static_cast<__mmask32>((1u << count) - 1u);
 }

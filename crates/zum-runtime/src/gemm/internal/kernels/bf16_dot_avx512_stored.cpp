@@ -109,6 +109,5 @@ void stored(StridedMatrix<bfloat16> a, StridedMatrix<bfloat16> b, size_t depth, 
   tiles[out.rows - 1](a, b, depth, out);
 }
 
-
 }  // namespace zum_runtime::gemm::kernels::bf16_dot::avx512_bf16
 ZUM_TARGET_REGION_END
