@@ -49,6 +49,10 @@
 //             double   KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
 //   sse2      float    KivB8x16 × KivA8, 8 × 8, 4 rows a pass    8 × 8
 //             double   KivB8x16 × KivA8, 8 × 8, 2 rows a pass    8 × 8
+//   avx512_bf16 bfloat16 pair panels (12-row A, 32-column B), 12 × 32, 24 zmm
+//                      (one pair word of k per 32-bit lane: vdpbf16ps's operand; the pair
+//                      interleave of the blocked layouts groups pairs by 16 along k instead)
+//   others   bfloat16 widened to float, then the float tiles above
 // Eight rows of two vectors keep 16 accumulators in AVX-512's 32 registers with room for the B
 // row and the broadcasts; narrower paths cover the 8-row panel in passes so that their
 // accumulators stay within 16 registers. B's rows are the vectors and A's channel elements the
