@@ -60,32 +60,28 @@ void tile(const word* a_panel, const word* b_panel, size_t pairs, Output<float> 
   }
 }
 
-void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+// Panels of `width` lines of x (rows of op(A), or columns of op(B) seen as rows), `count`
+// lines in all, each line's pairs of k: line i's pair p at word p · width + i of its panel.
+void pack_panels(StridedMatrix<bfloat16> x, size_t count, size_t depth, size_t width, word* block) {
   const size_t pairs = pairs_of(depth);
-  for (size_t panel = 0; panel < rows; panel += mr) {
+  for (size_t panel = 0; panel < count; panel += width) {
     word* to = block + panel * pairs;
     for (size_t p = 0; p < pairs; ++p) {
-      for (size_t i = 0; i < mr; ++i) {
-        const size_t row = panel + i;
-        to[p * mr + i] = row < rows ? pair_at(a, row, p, depth) : 0;
+      for (size_t i = 0; i < width; ++i) {
+        const size_t line = panel + i;
+        to[p * width + i] = line < count ? pair_at(x, line, p, depth) : 0;
       }
     }
   }
 }
 
+void pack_a(StridedMatrix<bfloat16> a, size_t rows, size_t depth, word* block) {
+  pack_panels(a, rows, depth, mr, block);
+}
+
 // b(p, j) is op(B)'s element: the strided view is op(B) with its rows along k.
 void pack_b(StridedMatrix<bfloat16> b, size_t depth, size_t columns, word* block) {
-  const size_t pairs = pairs_of(depth);
-  const StridedMatrix<bfloat16> along_k{b.data, b.column_step, b.row_step};
-  for (size_t panel = 0; panel < columns; panel += nr) {
-    word* to = block + panel * pairs;
-    for (size_t p = 0; p < pairs; ++p) {
-      for (size_t j = 0; j < nr; ++j) {
-        const size_t column = panel + j;
-        to[p * nr + j] = column < columns ? pair_at(along_k, column, p, depth) : 0;
-      }
-    }
-  }
+  pack_panels({b.data, b.column_step, b.row_step}, columns, depth, nr, block);
 }
 
 }  // namespace
