@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <vector>
 
 #include "gemm/internal/bf16_driver.hpp"
 #include "gemm/internal/block_packing.hpp"
@@ -14,7 +13,6 @@ namespace {
 
 using kernels::Output;
 using kernels::round_up;
-using kernels::StridedMatrix;
 namespace dot = kernels::bf16_dot;
 using dot::word;
 
@@ -37,23 +35,6 @@ const dot::DotKernels& dot_kernels() {
 #else
   return dot::scalar_kernels();
 #endif
-}
-
-StridedMatrix<bfloat16> op_a(const Bf16Problem& p) {
-  return p.transpose_a == Transpose::no ? StridedMatrix<bfloat16>{p.a.data(), p.a_row_stride, 1}
-                                        : StridedMatrix<bfloat16>{p.a.data(), 1, p.a_row_stride};
-}
-StridedMatrix<bfloat16> op_b(const Bf16Problem& p) {
-  return p.transpose_b == Transpose::no ? StridedMatrix<bfloat16>{p.b.data(), p.b_row_stride, 1}
-                                        : StridedMatrix<bfloat16>{p.b.data(), 1, p.b_row_stride};
-}
-
-// This thread's buffer `slot` (0 or 1), grown to at least `words`.
-word* pair_workspace(size_t slot, size_t words) {
-  thread_local std::vector<word> buffers[2];
-  std::vector<word>& buffer = buffers[slot];
-  if (buffer.size() < words) buffer.resize(words);
-  return buffer.data();
 }
 
 // A packed B slab by slab, each slab's panels across the padded columns.
@@ -102,8 +83,8 @@ void run_part(const Bf16Problem& p) {
   const dot::DotKernels& kernels = dot_kernels();
   const size_t slab_pairs = dot::pairs_of(slab_depth);
   const bool a_stored = reads_a_stored(p);
-  word* a_slab = a_stored ? nullptr : pair_workspace(0, round_up(p.m, dot::mr) * slab_pairs);
-  word* b_buffer = is_packed(p) ? nullptr : pair_workspace(1, block_columns * slab_pairs);
+  word* a_slab = a_stored ? nullptr : workspace<word>(0, round_up(p.m, dot::mr) * slab_pairs);
+  word* b_buffer = is_packed(p) ? nullptr : workspace<word>(1, block_columns * slab_pairs);
   Output<float> out{p.c.data(), p.c_row_stride, p.m, p.n, p.alpha, p.beta};
   for (size_t depth_start = 0; depth_start < p.k; depth_start += slab_depth) {
     const size_t depth = std::min(slab_depth, p.k - depth_start);

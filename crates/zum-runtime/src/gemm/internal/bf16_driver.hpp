@@ -43,6 +43,8 @@ bool runs_stored(const Bf16Problem& problem);
 void pack_pair_panels_whole(const Bf16Problem& problem, std::uint32_t* buffer);
 std::size_t pair_panels_bytes(std::size_t k, std::size_t n);
 void run_widened(const Bf16Problem& problem, SimdPath path);
+// The float problem the widened way runs: the call's shape, scalars and C, no operands yet.
+Problem<float> float_problem(const Bf16Problem& problem);
 std::size_t widened_bytes(std::size_t k, std::size_t n, SimdPath path);
 void pack_widened_whole(const Bf16Problem& problem, SimdPath path, float* buffer);
 

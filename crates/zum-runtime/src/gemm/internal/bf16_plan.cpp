@@ -25,20 +25,7 @@ void run_bf16(const Bf16Problem& p, Bf16Path path) {
 
 RunDescription describe_bf16(const Bf16Problem& p, Bf16Path path) {
   if (!path.bf16_instructions) {
-    Problem<float> f{p.transpose_a,
-                     p.transpose_b,
-                     p.m,
-                     p.n,
-                     p.k,
-                     p.alpha,
-                     {},
-                     p.a_row_stride,
-                     {},
-                     p.b_row_stride,
-                     p.beta,
-                     p.c,
-                     p.c_row_stride,
-                     p.threads};
+    Problem<float> f = float_problem(p);
     f.packed_b = {reinterpret_cast<const float*>(static_cast<const void*>(p.packed_b.data)),
                   p.packed_b.padded_columns, p.packed_b.nr, 0};
     return describe(f, path.simd);

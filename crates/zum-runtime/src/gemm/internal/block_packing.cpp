@@ -19,7 +19,7 @@ T* workspace(size_t slot, size_t elements) {
     std::unique_ptr<std::byte[], detail::AlignedDelete> bytes;
     size_t size = 0;
   };
-  thread_local Slot slots[2];
+  thread_local Slot slots[4];
   Slot& s = slots[slot];
   const size_t needed = elements * sizeof(T);
   if (s.size < needed) {
@@ -91,6 +91,8 @@ const T* b_block(const Problem<T>& p, const PathKernels<T>& kernels, size_t dept
   return packed.data + depth_start * packed.padded_columns +
          (packed.first_column + column) * round_up(depth, 16);
 }
+
+template std::uint32_t* workspace<std::uint32_t>(size_t, size_t);
 
 #define ZUM_INSTANTIATE(T)                                                                       \
   template T* workspace<T>(size_t, size_t);                                                      \

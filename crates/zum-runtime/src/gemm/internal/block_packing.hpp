@@ -14,15 +14,15 @@ using kernels::PathKernels;
 using kernels::StridedMatrix;
 using std::size_t;
 
-template <typename T>
-StridedMatrix<T> op_a(const Problem<T>& p) {
-  return p.transpose_a == Transpose::no ? StridedMatrix<T>{p.a.data(), p.a_row_stride, 1}
-                                        : StridedMatrix<T>{p.a.data(), 1, p.a_row_stride};
+template <typename T, typename In>
+StridedMatrix<In> op_a(const Problem<T, In>& p) {
+  return p.transpose_a == Transpose::no ? StridedMatrix<In>{p.a.data(), p.a_row_stride, 1}
+                                        : StridedMatrix<In>{p.a.data(), 1, p.a_row_stride};
 }
-template <typename T>
-StridedMatrix<T> op_b(const Problem<T>& p) {
-  return p.transpose_b == Transpose::no ? StridedMatrix<T>{p.b.data(), p.b_row_stride, 1}
-                                        : StridedMatrix<T>{p.b.data(), 1, p.b_row_stride};
+template <typename T, typename In>
+StridedMatrix<In> op_b(const Problem<T, In>& p) {
+  return p.transpose_b == Transpose::no ? StridedMatrix<In>{p.b.data(), p.b_row_stride, 1}
+                                        : StridedMatrix<In>{p.b.data(), 1, p.b_row_stride};
 }
 template <typename T>
 Output<T> output(const Problem<T>& p) {
@@ -37,7 +37,8 @@ bool is_packed(const Problem<T, In>& p) {
 template <typename T>
 void scale(const Output<T>& out);
 
-// This thread's workspace `slot` (0 or 1), grown to at least `elements`, 64-byte aligned.
+// This thread's workspace `slot`, grown to at least `elements`, 64-byte aligned: slots 0 and 1
+// for the ways' packed blocks, 2 and 3 for the bfloat16 operands widened before them.
 template <typename T>
 T* workspace(size_t slot, size_t elements);
 
