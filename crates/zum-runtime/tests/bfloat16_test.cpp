@@ -176,11 +176,17 @@ TEST_CASE("ZUM_MAX_ISA: each value names its limit, and unknown ones are told ap
     const char* value;
     std::optional<IsaLimit> limit;
   } cases[] = {
-      {nullptr, IsaLimit::native},  {"generic", IsaLimit::generic},
-      {"sse2", IsaLimit::sse2},     {"avx2", IsaLimit::avx2},
-      {"avx512", IsaLimit::avx512}, {"avx512_bf16", IsaLimit::avx512_bf16},
-      {"native", IsaLimit::native}, {"", std::nullopt},
-      {"AVX2", std::nullopt},       {"avx2 ", std::nullopt},
+      {nullptr, IsaLimit::native},
+      {"generic", IsaLimit::generic},
+      {"sse2", IsaLimit::sse2},
+      {"avx2", IsaLimit::avx2},
+      {"avx512", IsaLimit::avx512},
+      {"avx512_vnni", IsaLimit::avx512_vnni},
+      {"avx512_bf16", IsaLimit::avx512_bf16},
+      {"native", IsaLimit::native},
+      {"", std::nullopt},
+      {"AVX2", std::nullopt},
+      {"avx2 ", std::nullopt},
       {"avx512bf16", std::nullopt},
   };
   for (const auto& one : cases) {

@@ -120,7 +120,8 @@ template <typename Element>
 inline constexpr bool multipliable =
     std::is_same_v<Element, float> || std::is_same_v<Element, double>;
 template <typename Element>
-inline constexpr bool packable = multipliable<Element> || std::is_same_v<Element, bfloat16>;
+inline constexpr bool packable = multipliable<Element> || std::is_same_v<Element, bfloat16> ||
+                                 std::is_same_v<Element, std::int8_t>;
 
 }  // namespace detail
 
@@ -157,7 +158,7 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
 template <typename Element>
 class PackedB {
   static_assert(detail::packable<Element>,
-                "zum_runtime::gemm::PackedB holds float, double or bfloat16");
+                "zum_runtime::gemm::PackedB holds float, double, bfloat16 or int8_t");
 
  public:
   PackedB(PackedB&& other) noexcept { *this = std::move(other); }
@@ -168,6 +169,7 @@ class PackedB {
     panel_columns_ = other.panel_columns_;
     bytes_ = other.bytes_;
     form_ = other.form_;
+    zero_point_ = other.zero_point_;
     memory_ = std::move(other.memory_);
     valid_ = other.valid_;
     other.valid_ = false;
@@ -192,6 +194,7 @@ class PackedB {
   std::size_t panel_columns_ = 0;  // NR of its panels
   std::size_t bytes_ = 0;
   std::uint8_t form_ = 0;  // how its panels hold the elements, where there is more than one way
+  std::int8_t zero_point_ = 0;  // int8_t: B's zero point
   std::unique_ptr<std::byte[], detail::AlignedDelete> memory_;
   bool valid_ = false;
 };
@@ -239,5 +242,47 @@ ZUM_RUNTIME_API void multiply(Transpose transpose_a, std::size_t m, float alpha,
                               std::span<const bfloat16> a, std::size_t a_row_stride,
                               const PackedB<bfloat16>& b, float beta, std::span<float> c,
                               std::size_t c_row_stride, Options options = {});
+
+// 8-bit integers: unsigned or signed bytes of A by signed bytes of B into int32 sums,
+//
+//   C ← (accumulate == yes ? C : 0) + Σₚ (op(A)ᵢₚ − a_zero_point) · (op(B)ₚⱼ − b_zero_point)
+//
+// exact modulo 2³²: sums past 2³¹ wrap as two's complement, never saturate, on every path and
+// for any threads. k = 0 makes C 0 (or, accumulating, leaves it) without reading A or B; m = 0
+// or n = 0 writes nothing. The strides, spans, refusals and thread promises are the float
+// form's; A's bytes may lie in C's memory only where the call does not read them. On AVX-512
+// VNNI the tile runs vpdpbusd on four k at a time, signed A shifted by 128 and the zero points
+// folded into row and column sums; elsewhere both operands are widened to 16 bits, less their
+// zero points, and multiplied in pairs (vpmaddwd), which is exact for these values.
+enum class Accumulate : std::uint8_t { no, yes };
+
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                              std::size_t n, std::size_t k, std::span<const std::uint8_t> a,
+                              std::size_t a_row_stride, std::uint8_t a_zero_point,
+                              std::span<const std::int8_t> b, std::size_t b_row_stride,
+                              std::int8_t b_zero_point, Accumulate accumulate,
+                              std::span<std::int32_t> c, std::size_t c_row_stride,
+                              Options options = {});
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m,
+                              std::size_t n, std::size_t k, std::span<const std::int8_t> a,
+                              std::size_t a_row_stride, std::int8_t a_zero_point,
+                              std::span<const std::int8_t> b, std::size_t b_row_stride,
+                              std::int8_t b_zero_point, Accumulate accumulate,
+                              std::span<std::int32_t> c, std::size_t c_row_stride,
+                              Options options = {});
+// op(B) packed once with its zero point (and, on VNNI, its column sums).
+ZUM_RUNTIME_API PackedB<std::int8_t> pack_b(Transpose transpose_b, std::size_t k, std::size_t n,
+                                            std::span<const std::int8_t> b,
+                                            std::size_t b_row_stride, std::int8_t b_zero_point);
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, std::size_t m, std::span<const std::uint8_t> a,
+                              std::size_t a_row_stride, std::uint8_t a_zero_point,
+                              const PackedB<std::int8_t>& b, Accumulate accumulate,
+                              std::span<std::int32_t> c, std::size_t c_row_stride,
+                              Options options = {});
+ZUM_RUNTIME_API void multiply(Transpose transpose_a, std::size_t m, std::span<const std::int8_t> a,
+                              std::size_t a_row_stride, std::int8_t a_zero_point,
+                              const PackedB<std::int8_t>& b, Accumulate accumulate,
+                              std::span<std::int32_t> c, std::size_t c_row_stride,
+                              Options options = {});
 
 }  // namespace zum_runtime::gemm

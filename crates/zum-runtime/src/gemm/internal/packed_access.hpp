@@ -9,6 +9,7 @@
 #include "gemm/gemm.hpp"
 #include "gemm/internal/bf16_driver.hpp"
 #include "gemm/internal/driver.hpp"
+#include "gemm/internal/int8_driver.hpp"
 
 // Builds PackedB and reads it for the packed multiply.
 namespace zum_runtime::gemm::detail {
@@ -70,10 +71,7 @@ struct PackedAccess {
                                         std::span<const In> a, std::size_t a_row_stride,
                                         const PackedB<In>& b, T beta, std::span<T> c,
                                         std::size_t c_row_stride, Options options) {
-    if (!b.valid_) {
-      panic("gemm " + std::to_string(m) + " x " + std::to_string(b.n_) + " x " +
-            std::to_string(b.k_) + ": the packed b was moved from");
-    }
+    require_valid(m, b);
     driver::Problem<T, In> p{transpose_a, b.transpose_b_, m,  b.n_, b.k_, alpha,
                              a,           a_row_stride,   {}, b.n_, beta, c,
                              c_row_stride};
@@ -81,6 +79,68 @@ struct PackedAccess {
     p.packed_b = {elements<const In>(b), kernels::round_up(b.n_, b.panel_columns_),
                   b.panel_columns_, 0};
     return p;
+  }
+
+  // 8-bit integers: the path's panels, with the column sums after them on VNNI.
+  static PackedB<std::int8_t> pack(const driver::Int8Problem& q) {
+    driver::Int8Operands problem = q.operands;
+    problem.packing_b = true;
+    driver::validate_packing(problem);
+    const driver::Int8Path path = driver::chosen_int8_path();
+    const auto& kernels = driver::int8_kernels(path);
+    const driver::Int8Packing packing = driver::int8_packing(problem.k, problem.n, kernels);
+    PackedB<std::int8_t> packed;
+    packed.k_ = problem.k;
+    packed.n_ = problem.n;
+    packed.transpose_b_ = problem.transpose_b;
+    packed.panel_columns_ = packing.panel_columns;
+    packed.form_ = static_cast<std::uint8_t>(path);
+    packed.zero_point_ = static_cast<std::int8_t>(q.b_zero_point);
+    packed.bytes_ = packing.bytes;
+    packed.memory_ = allocate(packed.bytes_);
+    if (problem.k != 0 && problem.n != 0) {
+      driver::pack_b_whole_int8(q, kernels, elements<std::uint32_t>(packed));
+    }
+    packed.valid_ = true;
+    return packed;
+  }
+
+  // The one-shot 8-bit problem the packed multiply stands for, on the path b was packed for.
+  static driver::Int8Problem problem(Transpose transpose_a, std::size_t m,
+                                     std::span<const std::uint8_t> a, std::size_t a_row_stride,
+                                     kernels::int8::Values a_values, const PackedB<std::int8_t>& b,
+                                     Accumulate accumulate, std::span<std::int32_t> c,
+                                     std::size_t c_row_stride, Options options) {
+    require_valid(m, b);
+    driver::Int8Operands p{transpose_a,
+                           b.transpose_b_,
+                           m,
+                           b.n_,
+                           b.k_,
+                           1,
+                           a,
+                           a_row_stride,
+                           {},
+                           b.n_,
+                           accumulate == Accumulate::yes,
+                           c,
+                           c_row_stride};
+    p.threads = options.threads;
+    const auto& kernels = driver::int8_kernels(path_of(b));
+    p.packed_b = {elements<const std::uint8_t>(b), kernels::round_up(b.n_, b.panel_columns_),
+                  b.panel_columns_, 0};
+    const std::size_t sums_offset = driver::int8_packing(b.k_, b.n_, kernels).sums_offset;
+    return {p, a_values, b.zero_point_, elements<const std::uint32_t>(b) + sums_offset};
+  }
+  static driver::Int8Path path_of(const PackedB<std::int8_t>& b) {
+    return static_cast<driver::Int8Path>(b.form_);
+  }
+  template <typename In>
+  static void require_valid(std::size_t m, const PackedB<In>& b) {
+    if (!b.valid_) {
+      panic("gemm " + std::to_string(m) + " x " + std::to_string(b.n_) + " x " +
+            std::to_string(b.k_) + ": the packed b was moved from");
+    }
   }
 };
 

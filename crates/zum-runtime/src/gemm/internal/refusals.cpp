@@ -155,5 +155,8 @@ template void validate<double, double>(const Problem<double>&);
 template void validate_packing<double, double>(const Problem<double>&);
 template void validate<float, bfloat16>(const Problem<float, bfloat16>&);
 template void validate_packing<float, bfloat16>(const Problem<float, bfloat16>&);
+template void validate<std::int32_t, std::uint8_t>(const Problem<std::int32_t, std::uint8_t>&);
+template void validate_packing<std::int32_t, std::uint8_t>(
+    const Problem<std::int32_t, std::uint8_t>&);
 
 }  // namespace zum_runtime::gemm::driver

@@ -57,7 +57,7 @@ std::vector<Problem<T, In>> parts_of(const Problem<T, In>& p, unsigned threads) 
   const size_t multiple = by_rows ? thread_row_multiple : thread_column_multiple;
   const size_t units = (extent + multiple - 1) / multiple;
   const double multiply_adds = double(p.m) * double(p.n) * double(p.k);
-  const double per_thread = multiply_adds_per_thread * (sizeof(In) < sizeof(T) ? 2.0 : 1.0);
+  const double per_thread = multiply_adds_per_thread * static_cast<double>(sizeof(T) / sizeof(In));
   const size_t by_work = static_cast<size_t>(std::max(1.0, multiply_adds / per_thread));
   const size_t count = std::min({size_t{threads}, units, by_work});
   std::vector<Problem<T, In>> parts;
@@ -103,5 +103,7 @@ ZUM_INSTANTIATE(double)
 #undef ZUM_INSTANTIATE
 template std::vector<Problem<float, bfloat16>> parts_of<float, bfloat16>(
     const Problem<float, bfloat16>&, unsigned);
+template std::vector<Problem<std::int32_t, std::uint8_t>> parts_of<std::int32_t, std::uint8_t>(
+    const Problem<std::int32_t, std::uint8_t>&, unsigned);
 
 }  // namespace zum_runtime::gemm::driver

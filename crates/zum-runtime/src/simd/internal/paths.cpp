@@ -12,8 +12,8 @@ namespace {
 
 using enum SimdPath;
 
-constexpr std::array<std::string_view, 6> isa_limit_names{"generic", "sse2",        "avx2",
-                                                          "avx512",  "avx512_bf16", "native"};
+constexpr std::array<std::string_view, 7> isa_limit_names{
+    "generic", "sse2", "avx2", "avx512", "avx512_vnni", "avx512_bf16", "native"};
 
 // Each path's own level of the limit: the four paths are its first four levels, in order.
 constexpr IsaLimit limit_of(SimdPath path) {
@@ -25,8 +25,8 @@ IsaLimit read_isa_limit() {
   const std::optional<IsaLimit> limit = parse_isa_limit(value);
   if (limit) return *limit;
   std::fprintf(stderr,
-               "zum_runtime: ZUM_MAX_ISA=%s is none of generic, sse2, avx2, avx512, avx512_bf16 "
-               "and native; it is ignored\n",
+               "zum_runtime: ZUM_MAX_ISA=%s is none of generic, sse2, avx2, avx512, avx512_vnni, "
+               "avx512_bf16 and native; it is ignored\n",
                value);
   return IsaLimit::native;
 }
@@ -69,6 +69,16 @@ bool processor_has_bf16_dot_products() {
 #if ZUM_X86_64
   static const bool has = isa_limit() >= IsaLimit::avx512_bf16 && processor_runs(avx512) &&
                           __builtin_cpu_supports("avx512bf16");
+  return has;
+#else
+  return false;
+#endif
+}
+
+bool processor_has_int8_dot_products() {
+#if ZUM_X86_64
+  static const bool has = isa_limit() >= IsaLimit::avx512_vnni && processor_runs(avx512) &&
+                          __builtin_cpu_supports("avx512vnni");
   return has;
 #else
   return false;

@@ -40,10 +40,18 @@ std::span<const SimdPath> runnable_simd_paths();
 bool processor_has_fma();
 
 // The instruction sets the library may use, capped by the environment variable ZUM_MAX_ISA
-// (read once): generic, sse2, avx2, avx512 (F, BW, DQ and VL only), avx512_bf16 (those and
-// the bfloat16 dot products) or native, the default. An unknown value is named in one line on
-// stderr and otherwise ignored.
-enum class IsaLimit : std::uint8_t { generic, sse2, avx2, avx512, avx512_bf16, native };
+// (read once): generic, sse2, avx2, avx512 (F, BW, DQ and VL only), avx512_vnni (those and the
+// 8-bit integer dot products), avx512_bf16 (those and the bfloat16 dot products) or native, the
+// default. An unknown value is named in one line on stderr and otherwise ignored.
+enum class IsaLimit : std::uint8_t {
+  generic,
+  sse2,
+  avx2,
+  avx512,
+  avx512_vnni,
+  avx512_bf16,
+  native
+};
 
 // The limit a value of ZUM_MAX_ISA names; native for none, and nullopt when unknown.
 std::optional<IsaLimit> parse_isa_limit(const char* value);
@@ -52,5 +60,7 @@ IsaLimit isa_limit();
 // Whether the processor has AVX-512's bfloat16 dot products and conversions, and the limit
 // lets the library use them.
 bool processor_has_bf16_dot_products();
+// The same for AVX-512 VNNI's 8-bit integer dot products.
+bool processor_has_int8_dot_products();
 
 }  // namespace zum_runtime::simd

@@ -19,6 +19,7 @@
 #define ZUM_AVX512_TARGET "avx512f,avx512bw,avx512vl,avx512dq"
 #define ZUM_AVX512_FMA_TARGET "avx512f,avx512bw,avx512vl,avx512dq,fma"
 #define ZUM_AVX512_BF16_TARGET "avx512f,avx512bw,avx512vl,avx512dq,fma,avx512bf16"
+#define ZUM_AVX512_VNNI_TARGET "avx512f,avx512bw,avx512vl,avx512dq,avx512vnni"
 
 // Pastes two tokens after expanding them: a path named by a macro picks its region.
 #define ZUM_CONCAT(a, b) ZUM_CONCAT_EXPANDED(a, b)
