@@ -98,21 +98,20 @@ struct Operands {
   }
 
   Int8Problem problem(bool accumulate, unsigned threads = 1) {
-    const driver::Int8Operands operands{
-        shape.transpose_a,
-        shape.transpose_b,
-        shape.m,
-        shape.n,
-        shape.k,
-        1,
-        a,
-        a_shape.stride(),
-        {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()},
-        b_shape.stride(),
-        accumulate,
-        c,
-        c_shape.stride(),
-        threads};
+    const driver::Int8Operands operands{shape.transpose_a,
+                                        shape.transpose_b,
+                                        shape.m,
+                                        shape.n,
+                                        shape.k,
+                                        1,
+                                        a,
+                                        a_shape.stride(),
+                                        {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()},
+                                        b_shape.stride(),
+                                        accumulate,
+                                        c,
+                                        c_shape.stride(),
+                                        threads};
     return {operands, {a_signed, a_zero}, b_zero};
   }
 
@@ -126,15 +125,15 @@ struct Operands {
 
 // The first element of C that differs from the reference, or past C's columns from the gap:
 // its (row, column), or an empty string.
-std::string first_wrong(const Operands& x, const std::vector<std::int32_t>& before,
-                        bool accumulate, size_t row_step = 1) {
+std::string first_wrong(const Operands& x, const std::vector<std::int32_t>& before, bool accumulate,
+                        size_t row_step = 1) {
   for (size_t i = 0; i < x.shape.m; i += row_step) {
     for (size_t j = 0; j < x.c_shape.stride(); ++j) {
       const size_t at = i * x.c_shape.stride() + j;
       const std::int32_t want = j < x.shape.n ? x.expected(i, j, before[at], accumulate) : gap;
       if (x.c[at] != want) {
-        return "c(" + std::to_string(i) + ", " + std::to_string(j) + ") = " +
-               std::to_string(x.c[at]) + ", not " + std::to_string(want);
+        return "c(" + std::to_string(i) + ", " + std::to_string(j) +
+               ") = " + std::to_string(x.c[at]) + ", not " + std::to_string(want);
       }
     }
   }
@@ -147,7 +146,8 @@ std::vector<Case> edge_cases() {
   for (const auto& [ta, tb] : {std::pair{no, no}, {no, yes}, {yes, no}, {yes, yes}}) {
     for (const size_t m : {1u, 5u, 6u, 7u, 12u, 13u})
       for (const size_t n : {1u, 8u, 15u, 16u, 17u, 31u, 32u, 33u})
-        for (const size_t k : {1u, 2u, 3u, 4u, 5u, 63u, 64u, 65u}) cases.push_back({ta, tb, m, n, k});
+        for (const size_t k : {1u, 2u, 3u, 4u, 5u, 63u, 64u, 65u})
+          cases.push_back({ta, tb, m, n, k});
   }
   return cases;
 }
@@ -157,7 +157,7 @@ struct ZeroPoints {
   std::int32_t a_zero, b_zero;
 };
 constexpr ZeroPoints zero_points[] = {
-    {false, 0, 0}, {false, 255, -128}, {false, 17, 0}, {false, 0, 127},
+    {false, 0, 0}, {false, 255, -128}, {false, 17, 0},  {false, 0, 127},
     {true, 0, 0},  {true, -128, 127},  {true, 127, -5}, {true, 0, -128},
 };
 
@@ -215,8 +215,7 @@ TEST_CASE("gemm int8: sums past 2^31 wrap as int32 lanes do, never saturate", "[
   }
 }
 
-TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums",
-          "[gemm][int8]") {
+TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums", "[gemm][int8]") {
   std::vector<std::pair<const int8::Kernels*, const int8::Kernels*>> pairs;
 #if defined(__x86_64__)
   if (zum_runtime::simd::processor_has_int8_dot_products())
@@ -233,8 +232,8 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
           for (const size_t step : {size_t{1}, lines + 3}) {
             // Lines along k when step is 1; k across the stored rows otherwise.
             const int8::Values values{signed_a, 0};
-            const kernels::StridedMatrix<std::uint8_t> a{
-                x.data(), step == 1 ? depth + 2 : 1, step == 1 ? 1 : lines + 3};
+            const kernels::StridedMatrix<std::uint8_t> a{x.data(), step == 1 ? depth + 2 : 1,
+                                                         step == 1 ? 1 : lines + 3};
             std::vector<std::uint32_t> got(words * 64 + 64, 1), want(words * 64 + 64, 1);
             std::vector<std::uint32_t> got_sums(lines, 1), want_sums(lines, 1);
             vector->pack_a(a, lines, depth, values, got.data(), got_sums.data());
@@ -278,12 +277,12 @@ TEST_CASE("gemm int8: m or n zero writes nothing", "[gemm][int8]") {
   }
 }
 
-TEST_CASE("gemm int8: refusals panic in the float form's words with C untouched",
-          "[gemm][int8]") {
+TEST_CASE("gemm int8: refusals panic in the float form's words with C untouched", "[gemm][int8]") {
   std::vector<std::uint8_t> a(64, 1);
   std::vector<std::int8_t> b(64, 1);
   std::vector<std::int32_t> c(64, gap);
-  const auto call = [&](size_t lda, size_t a_size, size_t ldc, std::span<const std::uint8_t> a_span) {
+  const auto call = [&](size_t lda, size_t a_size, size_t ldc,
+                        std::span<const std::uint8_t> a_span) {
     return panic_of([&] {
       multiply(Transpose::no, Transpose::no, 4, 4, 4, a_span.first(a_size), lda, std::uint8_t{0},
                std::span<const std::int8_t>(b), 4, std::int8_t{0}, Accumulate::no,
@@ -320,9 +319,9 @@ TEST_CASE("gemm int8: A's bytes may lie in C's memory the call does not touch", 
   auto* bytes = reinterpret_cast<std::uint8_t*>(c.data());
   for (size_t at = 16; at < 52; ++at) bytes[at] = 2;
   const std::vector<std::int8_t> b(16, 3);
-  multiply(Transpose::no, Transpose::no, 2, 4, 4, std::span<const std::uint8_t>(bytes + 16, 36),
-           16, std::uint8_t{0}, std::span<const std::int8_t>(b), 4, std::int8_t{0},
-           Accumulate::no, std::span<std::int32_t>(c), 16);
+  multiply(Transpose::no, Transpose::no, 2, 4, 4, std::span<const std::uint8_t>(bytes + 16, 36), 16,
+           std::uint8_t{0}, std::span<const std::int8_t>(b), 4, std::int8_t{0}, Accumulate::no,
+           std::span<std::int32_t>(c), 16);
   for (const size_t at : {0u, 3u, 16u, 19u}) REQUIRE(c[at] == 24);
 }
 
@@ -348,9 +347,8 @@ TEST_CASE("gemm int8: the packed B gives the one-shot result for any threads", "
                    std::span<std::int32_t>(x.c), x.c_shape.stride(), Options{threads});
         } else {
           multiply(shape.transpose_a, shape.m, std::span<const std::uint8_t>(x.a),
-                   x.a_shape.stride(), static_cast<std::uint8_t>(x.a_zero), packed,
-                   Accumulate::yes, std::span<std::int32_t>(x.c), x.c_shape.stride(),
-                   Options{threads});
+                   x.a_shape.stride(), static_cast<std::uint8_t>(x.a_zero), packed, Accumulate::yes,
+                   std::span<std::int32_t>(x.c), x.c_shape.stride(), Options{threads});
         }
         REQUIRE(first_wrong(x, before, true, 3) == "");
       }

@@ -35,7 +35,24 @@ struct Outcome {
   double largest_error_fraction = 0;
   double pack_seconds = 0;
   size_t packed_bytes = 0;
+  // Integer types are checked exactly: how many checked elements differ, and the zero points.
+  bool exact = false;
+  size_t wrong = 0;
+  int a_zero_point = 0, b_zero_point = 0;
 };
+
+// A, B and C (of element_bytes each) would take more memory than the machine has: refused
+// before allocating, with a UsageError.
+void require_memory(const Arguments& arguments, size_t element_bytes);
+
+// The 8-bit integer runs (gemm_e2e_int8.cpp): unsigned or signed A, signed B, int32 C.
+Outcome run_int8(const Arguments& arguments, bool signed_a);
+
+// The elements of C a run checks: all of them up to this many, else this many spread evenly.
+inline constexpr size_t sampled_elements = 4096;
+inline size_t sampled_at(size_t sample, size_t elements, size_t checked) {
+  return elements <= sampled_elements ? sample : sample * (elements / checked);
+}
 
 // Prints the summary, as text or as one JSON object.
 void print_summary(const Arguments& arguments, const Outcome& outcome, bool passed);

@@ -33,14 +33,14 @@ using zum_runtime::gemm::Transpose;
 
 constexpr int check_failed_status = 1;
 constexpr int bad_input_status = 2;
-constexpr size_t sampled_elements = 4096;
 constexpr double progress_after_seconds = 2.0;
 
 Transpose transpose(bool yes) {
   return yes ? Transpose::yes : Transpose::no;
 }
 
-// A, B and C would take more memory than the machine has: refused before allocating.
+}  // namespace
+
 void require_memory(const Arguments& arguments, size_t element_bytes) {
   const auto product = [](size_t x, size_t y, size_t& result) {
     return !__builtin_mul_overflow(x, y, &result);
@@ -60,6 +60,8 @@ void require_memory(const Arguments& arguments, size_t element_bytes) {
                      std::to_string(memory) + " bytes"};
   }
 }
+
+namespace {
 
 // The type of C and of the scalars: bfloat16 operands multiply into float.
 template <typename T>
@@ -116,7 +118,7 @@ double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, 
   checked = std::min(elements, sampled_elements);
   double largest = 0;
   for (size_t sample = 0; sample < checked; ++sample) {
-    const size_t at = elements <= sampled_elements ? sample : sample * (elements / checked);
+    const size_t at = sampled_at(sample, elements, checked);
     const size_t i = at / arguments.n, j = at % arguments.n;
     long double exact = 0, magnitude = 0;
     for (size_t p = 0; p < arguments.k; ++p) {
@@ -233,14 +235,14 @@ void add_options(CLI::App& app, Arguments& arguments) {
   app.add_option("N", arguments.n, "columns of op(B) and C")->required()->check(positive);
   app.add_option("K", arguments.k, "columns of op(A), rows of op(B)")->required()->check(positive);
   app.add_option("--type", arguments.type, "element type")
-      ->check(CLI::IsMember({"f32", "f64", "bf16"}));
+      ->check(CLI::IsMember({"f32", "f64", "bf16", "int8", "s8"}));
   app.add_flag("--transpose-a", arguments.transpose_a, "A is stored K x M");
   app.add_flag("--transpose-b", arguments.transpose_b, "B is stored N x K");
   app.add_option("--threads", arguments.threads, "threads per multiply (0: every core)");
   app.add_flag("--packed-b", arguments.packed_b, "pack B once, then multiply with it");
   app.add_option("--repeat", arguments.repeat, "multiplies; the first is not timed")
       ->check(CLI::Range(2u, 1000000u));
-  app.add_option("--seed", arguments.seed, "seed of A, B and C");
+  app.add_option("--seed", arguments.seed, "seed of A, B, C (and the int8 zero points)");
   app.add_flag("--json", arguments.json, "the summary as one JSON object");
 }
 
@@ -254,8 +256,10 @@ int run_program(int argc, char* argv[]) {
     app.parse(argc, argv);
     const Outcome outcome = arguments.type == "f64"    ? run<double>(arguments)
                             : arguments.type == "bf16" ? run<bfloat16>(arguments)
+                            : arguments.type == "int8" ? run_int8(arguments, false)
+                            : arguments.type == "s8"   ? run_int8(arguments, true)
                                                        : run<float>(arguments);
-    const bool passed = outcome.largest_error_fraction <= 1.0;
+    const bool passed = outcome.exact ? outcome.wrong == 0 : outcome.largest_error_fraction <= 1.0;
     print_summary(arguments, outcome, passed);
     return passed ? 0 : check_failed_status;
   } catch (const CLI::Success& help) {

@@ -46,10 +46,16 @@ void print_summary(const Arguments& arguments, const Outcome& outcome, bool pass
         << ", \"b_layout\": " << json_string(outcome.run.b_layout)
         << ", \"tile\": " << json_string(tile_text(outcome))
         << ", \"runs\": " << outcome.timed_seconds.size() << ", \"best_seconds\": " << best
-        << ", \"median_seconds\": " << middle << ", \"gflops\": " << gflops
-        << ", \"checked_elements\": " << outcome.checked
-        << ", \"largest_error_fraction\": " << outcome.largest_error_fraction
-        << ", \"passed\": " << (passed ? "true" : "false");
+        << ", \"median_seconds\": " << middle << (outcome.exact ? ", \"gops\": " : ", \"gflops\": ")
+        << gflops << ", \"checked_elements\": " << outcome.checked;
+    if (outcome.exact) {
+      out << ", \"a_zero_point\": " << outcome.a_zero_point
+          << ", \"b_zero_point\": " << outcome.b_zero_point
+          << ", \"wrong_elements\": " << outcome.wrong;
+    } else {
+      out << ", \"largest_error_fraction\": " << outcome.largest_error_fraction;
+    }
+    out << ", \"passed\": " << (passed ? "true" : "false");
     if (arguments.packed_b) {
       out << ", \"pack_seconds\": " << outcome.pack_seconds
           << ", \"packed_bytes\": " << outcome.packed_bytes;
@@ -65,10 +71,16 @@ void print_summary(const Arguments& arguments, const Outcome& outcome, bool pass
         << '\n'
         << "time: best " << best * 1e3 << " ms, median " << middle * 1e3 << " ms over "
         << outcome.timed_seconds.size() << " runs\n"
-        << "speed: " << gflops << " GFLOPS\n"
-        << "check: " << outcome.checked << " elements of C, largest error "
-        << outcome.largest_error_fraction << " of its bound: " << (passed ? "passed" : "FAILED")
-        << '\n';
+        << "speed: " << gflops << (outcome.exact ? " GOPS\n" : " GFLOPS\n");
+    if (outcome.exact) {
+      out << "zero points: a " << outcome.a_zero_point << ", b " << outcome.b_zero_point << '\n'
+          << "check: " << outcome.checked << " elements of C against an int64 reference, "
+          << outcome.wrong << " differ: " << (passed ? "passed" : "FAILED") << '\n';
+    } else {
+      out << "check: " << outcome.checked << " elements of C, largest error "
+          << outcome.largest_error_fraction << " of its bound: " << (passed ? "passed" : "FAILED")
+          << '\n';
+    }
     if (arguments.packed_b) {
       out << "packed b: " << outcome.packed_bytes << " bytes in " << outcome.pack_seconds * 1e3
           << " ms\n";

@@ -26,13 +26,19 @@ void multiply_bytes(Transpose transpose_a, Transpose transpose_b, std::size_t m,
                     Values a_values, std::span<const std::int8_t> b, std::size_t b_row_stride,
                     std::int8_t b_zero_point, Accumulate accumulate, std::span<std::int32_t> c,
                     std::size_t c_row_stride, Options options) {
-  const driver::Int8Operands operands{transpose_a,  transpose_b,
-                                      m,            n,
-                                      k,            1,
-                                      a,            a_row_stride,
-                                      bytes_of(b),  b_row_stride,
+  const driver::Int8Operands operands{transpose_a,
+                                      transpose_b,
+                                      m,
+                                      n,
+                                      k,
+                                      1,
+                                      a,
+                                      a_row_stride,
+                                      bytes_of(b),
+                                      b_row_stride,
                                       accumulate == Accumulate::yes,
-                                      c,            c_row_stride,
+                                      c,
+                                      c_row_stride,
                                       options.threads};
   run({operands, a_values, b_zero_point}, driver::chosen_int8_path());
 }
@@ -53,16 +59,15 @@ void multiply(Transpose transpose_a, Transpose transpose_b, std::size_t m, std::
               std::int8_t a_zero_point, std::span<const std::int8_t> b, std::size_t b_row_stride,
               std::int8_t b_zero_point, Accumulate accumulate, std::span<std::int32_t> c,
               std::size_t c_row_stride, Options options) {
-  multiply_bytes(transpose_a, transpose_b, m, n, k, bytes_of(a), a_row_stride,
-                 {true, a_zero_point}, b, b_row_stride, b_zero_point, accumulate, c,
-                 c_row_stride, options);
+  multiply_bytes(transpose_a, transpose_b, m, n, k, bytes_of(a), a_row_stride, {true, a_zero_point},
+                 b, b_row_stride, b_zero_point, accumulate, c, c_row_stride, options);
 }
 
 PackedB<std::int8_t> pack_b(Transpose transpose_b, std::size_t k, std::size_t n,
                             std::span<const std::int8_t> b, std::size_t b_row_stride,
                             std::int8_t b_zero_point) {
-  const driver::Int8Operands operands{
-      Transpose::no, transpose_b, 1, n, k, 1, {}, k, bytes_of(b), b_row_stride, 0, {}, n};
+  const driver::Int8Operands operands{Transpose::no, transpose_b,  1, n,  k, 1, {}, k,
+                                      bytes_of(b),   b_row_stride, 0, {}, n};
   return PackedAccess::pack({operands, {false, 0}, b_zero_point});
 }
 

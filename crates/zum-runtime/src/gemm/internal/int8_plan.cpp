@@ -15,8 +15,8 @@ std::string_view int8_path_name(Int8Path path) {
 
 Int8Path chosen_int8_path() {
   static const Int8Path path = simd::processor_has_int8_dot_products() ? Int8Path::avx512_vnni
-                               : chosen_path() >= SimdPath::avx2        ? Int8Path::avx2
-                                                                        : Int8Path::generic;
+                               : chosen_path() >= SimdPath::avx2       ? Int8Path::avx2
+                                                                       : Int8Path::generic;
   return path;
 }
 
@@ -31,8 +31,8 @@ const kernels::int8::Kernels& int8_kernels(Int8Path path) {
 
 RunDescription describe_int8(const Int8Problem& q, Int8Path path) {
   const kernels::int8::Kernels& kernels = int8_kernels(path);
-  const auto parts = static_cast<unsigned>(
-      parts_of(q.operands, threads_asked(q.operands.threads)).size());
+  const auto parts =
+      static_cast<unsigned>(parts_of(q.operands, threads_asked(q.operands.threads)).size());
   const std::string_view form = kernels.k_per_word == 4 ? "quad panels" : "pair panels";
   return {"dot products", form, form, kernels.mr, kernels.nr, parts};
 }

@@ -49,7 +49,8 @@ void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Out
       ((right[i] = _mm256_add_epi32(
             right[i], _mm256_madd_epi16(_mm256_set1_epi32(int(a_panel[p * mr + i])), b_right))),
        ...);
-    }(std::make_index_sequence<rows>{});
+    }
+    (std::make_index_sequence<rows>{});
   }
   const __m256i left_mask = lanes_below(out.columns);
   const __m256i right_mask = lanes_below(out.columns > 8 ? out.columns - 8 : 0);

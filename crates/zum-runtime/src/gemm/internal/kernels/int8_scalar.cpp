@@ -81,8 +81,8 @@ StridedMatrix<std::uint8_t> along_k(StridedMatrix<std::uint8_t> b) {
 }
 
 // Quads: A's byte as an unsigned byte (signed A shifted by 128), B's byte as stored.
-void pack_quads(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t width,
-                bool shift, word* block, word* sums, bool b_side) {
+void pack_quads(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t width, bool shift,
+                word* block, word* sums, bool b_side) {
   const word flip = shift ? 0x80u : 0u;
   const auto lane = [flip](std::uint8_t byte) { return word{byte} ^ flip; };
   const auto value = [flip, b_side](std::uint8_t byte) {
@@ -108,8 +108,8 @@ void pack_quads_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Valu
                   word* block, word* row_sums) {
   pack_quads(a, rows, depth, quad_mr, values.is_signed, block, row_sums, false);
 }
-void pack_quads_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values,
-                  word* block, word* column_sums) {
+void pack_quads_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values, word* block,
+                  word* column_sums) {
   pack_quads(along_k(b), columns, depth, quad_nr, false, block, column_sums, true);
 }
 void pack_pairs_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values,

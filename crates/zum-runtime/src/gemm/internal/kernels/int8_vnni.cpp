@@ -26,42 +26,74 @@ void store_row(std::int32_t* c, __m512i sum, __m512i offsets, __mmask16 mask, bo
   _mm512_mask_storeu_epi32(c, mask, value);
 }
 
+// sum + the four products of a's unsigned bytes by b's signed ones, in each lane. g++ 12 copies
+// the accumulators of the intrinsic through other registers and the stack every step; the
+// instruction itself, adding in place, keeps them where they are.
+[[gnu::always_inline]] inline __m512i add_quads(__m512i sum, __m512i a, __m512i b) {
+#if defined(__clang__)
+  return _mm512_dpbusd_epi32(sum, a, b);
+#else
+  asm("vpdpbusd %2, %1, %0" : "+v"(sum) : "v"(a), "v"(b));
+  return sum;
+#endif
+}
+
 // `rows` rows of the tile: `vectors` (1 or 2) accumulators a row, B's quads the vectors, A's
 // broadcast.
 template <size_t rows, size_t vectors>
-void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Output& out) {
+struct QuadSums {
   __m512i left[rows];
   __m512i right[rows];
+
+  QuadSums() {
 #pragma GCC unroll 16
-  for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_si512();
-  for (size_t q = 0; q < words; ++q) {
-    const __m512i b_left = _mm512_loadu_si512(b_panel + q * nr);
-    const __m512i b_right = vectors == 2 ? _mm512_loadu_si512(b_panel + q * nr + 16) : b_left;
-    [&]<size_t... i>(std::index_sequence<i...>) {
-      ((left[i] = _mm512_dpbusd_epi32(left[i], _mm512_set1_epi32(int(a_panel[q * mr + i])),
-                                      b_left)),
-       ...);
-      if constexpr (vectors == 2) {
-        ((right[i] = _mm512_dpbusd_epi32(right[i], _mm512_set1_epi32(int(a_panel[q * mr + i])),
-                                         b_right)),
-         ...);
-      }
-    }(std::make_index_sequence<rows>{});
+    for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_si512();
   }
-  const __mmask16 left_mask = lanes_below(out.columns);
-  const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-  const __m512i left_offsets = _mm512_maskz_loadu_epi32(left_mask, out.column_offsets);
-  const __m512i right_offsets = _mm512_maskz_loadu_epi32(right_mask, out.column_offsets + 16);
-#pragma GCC unroll 16
-  for (size_t i = 0; i < rows; ++i) {
-    std::int32_t* c = out.c + i * out.row_stride;
-    const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
-    store_row(c, left[i], _mm512_add_epi32(left_offsets, row_offset), left_mask, out.accumulate);
-    if (vectors == 2 && right_mask != 0) {
-      store_row(c + 16, right[i], _mm512_add_epi32(right_offsets, row_offset), right_mask,
-                out.accumulate);
+
+  static void each_row(auto step) {
+    [&]<size_t... i>(std::index_sequence<i...>) {
+      (step(i), ...);
+    }
+    (std::make_index_sequence<rows>{});
+  }
+
+  // Row by row, each broadcast used by both vectors at once, so that one broadcast is live
+  // beside the 24 accumulators and B's two vectors.
+  [[gnu::always_inline]] void add(const word* a_panel, const word* b_panel, size_t words) {
+    for (size_t q = 0; q < words; ++q) {
+      const __m512i b_left = _mm512_loadu_si512(b_panel + q * nr);
+      const __m512i b_right = vectors == 2 ? _mm512_loadu_si512(b_panel + q * nr + 16) : b_left;
+      each_row([&](size_t i) {
+        const __m512i a_quad = _mm512_set1_epi32(int(a_panel[q * mr + i]));
+        left[i] = add_quads(left[i], a_quad, b_left);
+        if constexpr (vectors == 2) right[i] = add_quads(right[i], a_quad, b_right);
+      });
     }
   }
+
+  void store(const Output& out) const {
+    const __mmask16 left_mask = lanes_below(out.columns);
+    const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
+    const __m512i left_offsets = _mm512_maskz_loadu_epi32(left_mask, out.column_offsets);
+    const __m512i right_offsets = _mm512_maskz_loadu_epi32(right_mask, out.column_offsets + 16);
+#pragma GCC unroll 16
+    for (size_t i = 0; i < rows; ++i) {
+      std::int32_t* c = out.c + i * out.row_stride;
+      const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
+      store_row(c, left[i], _mm512_add_epi32(left_offsets, row_offset), left_mask, out.accumulate);
+      if (vectors == 2 && right_mask != 0) {
+        store_row(c + 16, right[i], _mm512_add_epi32(right_offsets, row_offset), right_mask,
+                  out.accumulate);
+      }
+    }
+  }
+};
+
+template <size_t rows, size_t vectors>
+void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Output& out) {
+  QuadSums<rows, vectors> sums;
+  sums.add(a_panel, b_panel, words);
+  sums.store(out);
 }
 
 template <size_t vectors, size_t... rows>
@@ -83,8 +115,8 @@ word byte_sum(const std::uint8_t* row, size_t count, std::uint8_t flip) {
   __m512i sums = _mm512_setzero_si512();
   for (size_t at = 0; at < count; at += 64) {
     const __mmask64 mask = count - at >= 64 ? ~__mmask64{0} : (__mmask64{1} << (count - at)) - 1;
-    const __m512i bytes =
-        _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, row + at), _mm512_maskz_mov_epi8(mask, flips));
+    const __m512i bytes = _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, row + at),
+                                           _mm512_maskz_mov_epi8(mask, flips));
     sums = _mm512_add_epi64(sums, _mm512_sad_epu8(bytes, _mm512_setzero_si512()));
   }
   // Stored and added rather than reduced in registers: g++ 12's reduction intrinsic warns of an
@@ -98,8 +130,8 @@ word byte_sum(const std::uint8_t* row, size_t count, std::uint8_t flip) {
 
 // Lines whose k runs along the stored row (op(A) untransposed, op(B) transposed): each quad is
 // four stored bytes, copied into its line's column of the panel.
-void pack_rows(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t width,
-               word flip, word* block) {
+void pack_rows(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t width, word flip,
+               word* block) {
   const size_t words = (depth + 3) / 4;
   const size_t whole = depth / 4;
   for (size_t panel = 0; panel < count; panel += width) {
@@ -154,8 +186,8 @@ void interleave_quads(const __m256i (&row)[4], word* to) {
 
 // op(B) untransposed: each quad is four rows, interleaved a byte at a time; the column sums
 // come from the packed quads, four at a time, by vpdpbusd against ones.
-void pack_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values values,
-            word* block, word* column_sums) {
+void pack_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values values, word* block,
+            word* column_sums) {
   if (b.column_step != 1) {
     pack_rows({b.data, b.column_step, b.row_step}, columns, depth, nr, 0, block);
   } else {
