@@ -24,6 +24,7 @@
 #include "bf16_rows.hpp"
 #include "gemm/gemm.hpp"
 #include "gemm/internal/driver.hpp"
+#include "int8_rows.hpp"
 #include "random_shapes.hpp"
 #include "reporting.hpp"
 
@@ -304,6 +305,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       auto rate = run.counters.find("GFLOPS");
+      if (rate == run.counters.end()) rate = run.counters.find("GOPS");
       if (rate == run.counters.end()) rate = run.counters.find("GBps");
       if (!zum_bench::stands_for_benchmark(run) || rate == run.counters.end()) continue;
       gflops_[run.run_name.function_name] = rate->second.value;
@@ -328,6 +330,7 @@ class GflopsReporter : public benchmark::ConsoleReporter {
     }
     if (summarize_) print_summary(summary);
     zum_bench::print_bf16_table([this](const std::string& name) { return find(name); });
+    zum_bench::print_int8_table([this](const std::string& name) { return find(name); });
   }
 
  private:
@@ -438,6 +441,7 @@ int main(int argc, char* argv[]) {
     register_shapes<double>(double_shapes, peers, names);
     register_strategies();
     zum_bench::register_bf16_rows();
+    zum_bench::register_int8_rows();
   }
   register_fma_peak();
   GflopsReporter reporter(names, shapes_mode->parsed());

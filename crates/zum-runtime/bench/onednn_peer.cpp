@@ -11,21 +11,24 @@ using type = memory::data_type;
 
 class Matmul final : public OnednnMatmul {
  public:
-  Matmul(std::size_t m, std::size_t n, std::size_t k, const zum_runtime::bfloat16* a,
-         const zum_runtime::bfloat16* b, float* c, bool reordered_b)
+  struct Types {
+    type a, b, c;
+  };
+  // oneDNN takes non-const handles; it only reads A and B.
+  Matmul(std::size_t m, std::size_t n, std::size_t k, Types types, const void* a, const void* b,
+         void* c, bool reordered_b)
       : engine_(dnnl::engine::kind::cpu, 0), stream_(engine_) {
     const auto dim = [](std::size_t x) { return static_cast<memory::dim>(x); };
-    const memory::desc a_desc({dim(m), dim(k)}, type::bf16, tag::ab);
-    const memory::desc b_plain({dim(k), dim(n)}, type::bf16, tag::ab);
-    const memory::desc b_desc({dim(k), dim(n)}, type::bf16, reordered_b ? tag::any : tag::ab);
-    const memory::desc c_desc({dim(m), dim(n)}, type::f32, tag::ab);
+    const memory::desc a_desc({dim(m), dim(k)}, types.a, tag::ab);
+    const memory::desc b_plain({dim(k), dim(n)}, types.b, tag::ab);
+    const memory::desc b_desc({dim(k), dim(n)}, types.b, reordered_b ? tag::any : tag::ab);
+    const memory::desc c_desc({dim(m), dim(n)}, types.c, tag::ab);
     const dnnl::matmul::primitive_desc description(dnnl::matmul::desc(a_desc, b_desc, c_desc),
                                                    engine_);
     implementation_ = description.impl_info_str();
-    // oneDNN takes non-const handles; it only reads A and B.
-    a_ = memory(a_desc, engine_, const_cast<zum_runtime::bfloat16*>(a));
+    a_ = memory(a_desc, engine_, const_cast<void*>(a));
     c_ = memory(c_desc, engine_, c);
-    const memory user_b(b_plain, engine_, const_cast<zum_runtime::bfloat16*>(b));
+    const memory user_b(b_plain, engine_, const_cast<void*>(b));
     if (reordered_b) {
       b_ = memory(description.weights_desc(), engine_);
       dnnl::reorder(user_b, b_).execute(stream_, const_cast<memory&>(user_b), b_);
@@ -56,7 +59,15 @@ std::unique_ptr<OnednnMatmul> make_onednn_matmul(std::size_t m, std::size_t n, s
                                                  const zum_runtime::bfloat16* a,
                                                  const zum_runtime::bfloat16* b, float* c,
                                                  bool reordered_b) {
-  return std::make_unique<Matmul>(m, n, k, a, b, c, reordered_b);
+  return std::make_unique<Matmul>(m, n, k, Matmul::Types{type::bf16, type::bf16, type::f32}, a, b,
+                                  c, reordered_b);
+}
+
+std::unique_ptr<OnednnMatmul> make_onednn_int8_matmul(std::size_t m, std::size_t n, std::size_t k,
+                                                      const std::uint8_t* a, const std::int8_t* b,
+                                                      std::int32_t* c, bool reordered_b) {
+  return std::make_unique<Matmul>(m, n, k, Matmul::Types{type::u8, type::s8, type::s32}, a, b, c,
+                                  reordered_b);
 }
 
 }  // namespace zum_bench

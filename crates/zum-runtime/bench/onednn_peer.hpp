@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "base/bfloat16.hpp"
 
-// oneDNN's bfloat16 matmul as a peer (onednn_peer.cpp when Debian's libdnnl-dev is there,
-// onednn_absent.cpp otherwise): row-major A (m × k) and B (k × n) into float C, one thread.
+// oneDNN's bfloat16 and 8-bit integer matmuls as peers (onednn_peer.cpp when Debian's libdnnl-dev
+// is there, onednn_absent.cpp otherwise): row-major A (m × k) and B (k × n) into float C, one
+// thread.
 namespace zum_bench {
 
 class OnednnMatmul {
@@ -24,5 +26,8 @@ std::unique_ptr<OnednnMatmul> make_onednn_matmul(std::size_t m, std::size_t n, s
                                                  const zum_runtime::bfloat16* a,
                                                  const zum_runtime::bfloat16* b, float* c,
                                                  bool reordered_b);
+std::unique_ptr<OnednnMatmul> make_onednn_int8_matmul(std::size_t m, std::size_t n, std::size_t k,
+                                                      const std::uint8_t* a, const std::int8_t* b,
+                                                      std::int32_t* c, bool reordered_b);
 
 }  // namespace zum_bench

@@ -120,8 +120,8 @@ Outcome run_int8(const Arguments& arguments, bool signed_a) {
     const auto a_zero = static_cast<std::uint8_t>(x.a_zero);
     const auto s_zero = static_cast<std::int8_t>(x.a_zero);
     if (packed && signed_a) {
-      multiply(ta, m, x.signed_bytes_of_a(), x.a_row_stride, s_zero, *packed, Accumulate::no, c,
-               n, options);
+      multiply(ta, m, x.signed_bytes_of_a(), x.a_row_stride, s_zero, *packed, Accumulate::no, c, n,
+               options);
     } else if (packed) {
       multiply(ta, m, a, x.a_row_stride, a_zero, *packed, Accumulate::no, c, n, options);
     } else if (signed_a) {

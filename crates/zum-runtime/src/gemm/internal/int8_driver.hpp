@@ -33,6 +33,8 @@ const kernels::int8::Kernels& int8_kernels(Int8Path path);
 
 // Runs a validated problem with `kernels`, on problem.operands.threads threads.
 void run_int8(const Int8Problem& problem, const kernels::int8::Kernels& kernels);
+// Whether both operands are read where stored (a few rows, neither transposed, quads).
+bool runs_int8_stored(const Int8Problem& problem, const kernels::int8::Kernels& kernels);
 RunDescription describe_int8(const Int8Problem& problem, Int8Path path);
 
 // A PackedB<int8_t>: each slab's panels, then (quads) each slab's column sums.

@@ -21,6 +21,9 @@ using kernels::int8::word;
 constexpr size_t slab_words = 512;
 constexpr size_t block_rows = 240;
 constexpr size_t block_columns = 256;
+// Up to this many columns of op(B), an untransposed op(A) is read where stored: each row is
+// read once either way, and packing would only add a pass.
+constexpr size_t stored_a_columns_limit = 32;
 
 size_t slab_depth(const Kernels& kernels) {
   return slab_words * kernels.k_per_word;
@@ -58,6 +61,25 @@ bool needs_column_sums(const Int8Problem& q, const Kernels& kernels) {
   return is_quads(kernels) && a_shift(q) != 0;
 }
 
+std::uint8_t flip_of(const Int8Problem& q) {
+  return q.a_values.is_signed ? 0x80 : 0;
+}
+
+// Σ a' of op(A)'s rows over a slab, where stored, into row offsets.
+void stored_row_offsets(const Int8Problem& q, const Kernels& kernels, size_t depth_start,
+                        size_t depth, word* offsets) {
+  if (needs_row_sums(q, kernels)) {
+    kernels.sum_rows(op_a(q.operands).offset(0, depth_start), q.operands.m, depth, flip_of(q),
+                     offsets);
+  }
+  row_offsets(q, kernels, depth, offsets);
+}
+
+bool reads_a_stored(const Int8Problem& q, const Kernels& kernels) {
+  return kernels.stored_a != nullptr && q.operands.transpose_a == Transpose::no &&
+         q.operands.n <= stored_a_columns_limit;
+}
+
 struct Slab {
   size_t start;
   size_t depth;
@@ -78,6 +100,8 @@ const word* packed_block(const Int8Problem& q, const Kernels& kernels, const Sla
          first * kernels.words_of(slab.depth);
 }
 
+// Every block of op(A)'s rows against a block of op(B)'s columns; a null a_slab reads op(A)
+// where stored.
 void run_block(const Int8Problem& q, const Kernels& kernels, const word* a_slab,
                const word* row_offsets, const word* b_block, const word* column_offsets,
                const Slab& slab, size_t column, size_t columns) {
@@ -95,7 +119,12 @@ void run_block(const Int8Problem& q, const Kernels& kernels, const word* a_slab,
                                         accumulate,
                                         row_offsets + tile,
                                         column_offsets + panel};
-        kernels.tile(a_slab + tile * words, b_block + panel * words, words, out);
+        if (a_slab == nullptr) {
+          kernels.stored_a(op_a(p).offset(tile, slab.start), flip_of(q), b_block + panel * words,
+                           slab.depth, out);
+        } else {
+          kernels.tile(a_slab + tile * words, b_block + panel * words, words, out);
+        }
       }
     }
   }
@@ -103,16 +132,21 @@ void run_block(const Int8Problem& q, const Kernels& kernels, const word* a_slab,
 
 void run_part(const Int8Problem& q, const Kernels& kernels) {
   const Int8Operands& p = q.operands;
-  word* a_slab = workspace<word>(0, round_up(p.m, kernels.mr) * slab_words);
+  const bool a_stored = reads_a_stored(q, kernels);
+  word* a_slab = a_stored ? nullptr : workspace<word>(0, round_up(p.m, kernels.mr) * slab_words);
   word* b_buffer = is_packed(p) ? nullptr : workspace<word>(1, block_columns * slab_words);
   word* rows_offsets = workspace<word>(2, p.m);
   word* columns_offsets = workspace<word>(3, block_columns);
   const size_t depth_step = slab_depth(kernels);
   for (Slab slab{0, 0, 0}; slab.start < p.k; slab.start += depth_step, ++slab.index) {
     slab.depth = std::min(depth_step, p.k - slab.start);
-    kernels.pack_a(op_a(p).offset(0, slab.start), p.m, slab.depth, q.a_values, a_slab,
-                   needs_row_sums(q, kernels) ? rows_offsets : nullptr);
-    row_offsets(q, kernels, slab.depth, rows_offsets);
+    if (a_stored) {
+      stored_row_offsets(q, kernels, slab.start, slab.depth, rows_offsets);
+    } else {
+      kernels.pack_a(op_a(p).offset(0, slab.start), p.m, slab.depth, q.a_values, a_slab,
+                     needs_row_sums(q, kernels) ? rows_offsets : nullptr);
+      row_offsets(q, kernels, slab.depth, rows_offsets);
+    }
     for (size_t column = 0; column < p.n; column += block_columns) {
       const size_t columns = std::min(block_columns, p.n - column);
       word* sums = needs_column_sums(q, kernels) ? columns_offsets : nullptr;
@@ -129,7 +163,23 @@ void run_part(const Int8Problem& q, const Kernels& kernels) {
   }
 }
 
+// Both operands where stored, the few rows against every column, over the whole depth.
+void run_stored_part(const Int8Problem& q, const Kernels& kernels) {
+  const Int8Operands& p = q.operands;
+  word* offsets = workspace<word>(2, p.m);
+  stored_row_offsets(q, kernels, 0, p.k, offsets);
+  const word column_shift = needs_column_sums(q, kernels) ? a_shift(q) : 0;
+  kernels.stored(op_a(p), flip_of(q), op_b(p), p.k, column_shift,
+                 {p.c.data(), p.c_row_stride, p.m, p.n, p.beta != 0, offsets, nullptr});
+}
+
 }  // namespace
+
+bool runs_int8_stored(const Int8Problem& q, const Kernels& kernels) {
+  const Int8Operands& p = q.operands;
+  return kernels.stored != nullptr && !is_packed(p) && p.transpose_a == Transpose::no &&
+         p.transpose_b == Transpose::no && p.m <= kernels::int8::stored_rows;
+}
 
 void run_int8(const Int8Problem& q, const Kernels& kernels) {
   const Int8Operands& p = q.operands;
@@ -139,13 +189,13 @@ void run_int8(const Int8Problem& q, const Kernels& kernels) {
     for (size_t row = 0; row < p.m; ++row) std::fill_n(p.c.data() + row * p.c_row_stride, p.n, 0);
     return;
   }
+  const auto part = runs_int8_stored(q, kernels) ? run_stored_part : run_part;
   const unsigned threads = threads_asked(p.threads);
-  if (threads == 1) return run_part(q, kernels);
-  const auto parts = parts_of(p, threads);
-  run_parts(parts, [&](const Int8Operands& part) {
+  if (threads == 1) return part(q, kernels);
+  run_parts(parts_of(p, threads), [&](const Int8Operands& operands) {
     Int8Problem piece = q;
-    piece.operands = part;
-    run_part(piece, kernels);
+    piece.operands = operands;
+    part(piece, kernels);
   });
 }
 

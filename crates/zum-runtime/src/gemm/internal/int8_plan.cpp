@@ -34,7 +34,12 @@ RunDescription describe_int8(const Int8Problem& q, Int8Path path) {
   const auto parts =
       static_cast<unsigned>(parts_of(q.operands, threads_asked(q.operands.threads)).size());
   const std::string_view form = kernels.k_per_word == 4 ? "quad panels" : "pair panels";
-  return {"dot products", form, form, kernels.mr, kernels.nr, parts};
+  if (runs_int8_stored(q, kernels)) {
+    return {"stored", "stored", "stored", kernels::int8::stored_rows, 64, parts};
+  }
+  const bool a_stored =
+      kernels.stored_a != nullptr && q.operands.transpose_a == Transpose::no && q.operands.n <= 32;
+  return {"dot products", a_stored ? "stored" : form, form, kernels.mr, kernels.nr, parts};
 }
 
 }  // namespace zum_runtime::gemm::driver

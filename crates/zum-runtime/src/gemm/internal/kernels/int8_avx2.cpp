@@ -82,7 +82,8 @@ void tile(const word* a_panel, const word* b_panel, size_t words, const Output& 
 }  // namespace
 
 const Kernels& avx2_pairs() {
-  static constexpr Kernels kernels{2, mr, nr, tile, pack_pairs_a, pack_pairs_b};
+  static constexpr Kernels kernels{2,       mr,      nr,     tile, pack_pairs_a, pack_pairs_b,
+                                   nullptr, nullptr, nullptr};
   return kernels;
 }
 

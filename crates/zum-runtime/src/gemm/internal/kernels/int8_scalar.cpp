@@ -31,10 +31,15 @@ word pair_dot(word a, word b) {
   return static_cast<word>(low) + static_cast<word>(high);
 }
 
-void store(word sum, size_t i, size_t j, const Output& out) {
+// c(i, j) ← (accumulate ? c(i, j) : 0) + sum + row i's offset.
+void store_with_row_offset(word sum, size_t i, size_t j, const Output& out) {
   std::int32_t& c = out.c[i * out.row_stride + j];
   const word before = out.accumulate ? static_cast<word>(c) : 0;
-  c = static_cast<std::int32_t>(before + sum + out.row_offsets[i] + out.column_offsets[j]);
+  c = static_cast<std::int32_t>(before + sum + out.row_offsets[i]);
+}
+
+void store(word sum, size_t i, size_t j, const Output& out) {
+  store_with_row_offset(sum + out.column_offsets[j], i, j, out);
 }
 
 template <word (*dot)(word, word), size_t mr, size_t nr>
@@ -102,7 +107,53 @@ void pack_pairs(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_
   pack_panels<2>(x, count, depth, width, block, nullptr, lane, none);
 }
 
+word a_quad_at(StridedMatrix<std::uint8_t> a, size_t i, size_t q, size_t depth, std::uint8_t flip) {
+  word w = 0;
+  for (size_t e = 0; e < 4 && 4 * q + e < depth; ++e)
+    w |= word{static_cast<std::uint8_t>(a.at(i, 4 * q + e) ^ flip)} << (8 * e);
+  return w;
+}
+
+void stored_a(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel, size_t depth,
+              const Output& out) {
+  for (size_t i = 0; i < out.rows; ++i) {
+    for (size_t j = 0; j < out.columns; ++j) {
+      word sum = 0;
+      for (size_t q = 0; q * 4 < depth; ++q)
+        sum += quad_dot(a_quad_at(a, i, q, depth, flip), b_panel[q * quad_nr + j]);
+      store(sum, i, j, out);
+    }
+  }
+}
+
+void stored(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std::uint8_t> b,
+            size_t depth, word column_shift, const Output& out) {
+  for (size_t j = 0; j < out.columns; ++j) {
+    word column_sum = 0;
+    for (size_t p = 0; p < depth; ++p)
+      column_sum += static_cast<word>(std::int32_t{static_cast<std::int8_t>(b.at(p, j))});
+    const word offset = 0u - column_shift * column_sum;
+    for (size_t i = 0; i < out.rows; ++i) {
+      word sum = 0;
+      for (size_t p = 0; p < depth; ++p) {
+        sum += static_cast<word>(std::int32_t{static_cast<std::uint8_t>(a.at(i, p) ^ flip)} *
+                                 std::int32_t{static_cast<std::int8_t>(b.at(p, j))});
+      }
+      store_with_row_offset(sum + offset, i, j, out);
+    }
+  }
+}
+
 }  // namespace
+
+void sum_quad_rows(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, std::uint8_t flip,
+                   word* sums) {
+  for (size_t i = 0; i < rows; ++i) {
+    word sum = 0;
+    for (size_t p = 0; p < depth; ++p) sum += static_cast<std::uint8_t>(a.at(i, p) ^ flip);
+    sums[i] = sum;
+  }
+}
 
 void pack_quads_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values,
                   word* block, word* row_sums) {
@@ -122,14 +173,22 @@ void pack_pairs_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, V
 }
 
 const Kernels& scalar_quads() {
-  static constexpr Kernels kernels{
-      4, quad_mr, quad_nr, tile<quad_dot, quad_mr, quad_nr>, pack_quads_a, pack_quads_b};
+  static constexpr Kernels kernels{4,
+                                   quad_mr,
+                                   quad_nr,
+                                   tile<quad_dot, quad_mr, quad_nr>,
+                                   pack_quads_a,
+                                   pack_quads_b,
+                                   sum_quad_rows,
+                                   stored_a,
+                                   stored};
   return kernels;
 }
 
 const Kernels& scalar_pairs() {
   static constexpr Kernels kernels{
-      2, pair_mr, pair_nr, tile<pair_dot, pair_mr, pair_nr>, pack_pairs_a, pack_pairs_b};
+      2,       pair_mr, pair_nr, tile<pair_dot, pair_mr, pair_nr>, pack_pairs_a, pack_pairs_b,
+      nullptr, nullptr, nullptr};
   return kernels;
 }
 

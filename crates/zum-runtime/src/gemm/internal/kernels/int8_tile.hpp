@@ -69,12 +69,27 @@ struct Kernels {
   void (*pack_b)(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values values,
                  word* block, word* column_sums);
 
+  // Quads only, null for pairs. `flip` is 0x80 for signed A, else 0: a' is a byte ^ flip.
+  // Σₚ a' of each of `rows` rows of op(A) where stored (a.column_step 1), into sums.
+  void (*sum_rows)(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, std::uint8_t flip,
+                   word* sums);
+  // The tile with op(A)'s out.rows ≤ mr rows read where stored (a.column_step 1), against a B
+  // panel over `depth` steps of k.
+  void (*stored_a)(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel,
+                   size_t depth, const Output& out);
+  // Both operands where stored: op(A)'s out.rows ≤ stored_rows rows (a.column_step 1) and op(B)
+  // untransposed (b.column_step 1), any out.columns. Column j's offset is −column_shift · Σₚ b,
+  // summed as it goes; out.column_offsets is not read.
+  void (*stored)(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std::uint8_t> b,
+                 size_t depth, word column_shift, const Output& out);
+
   size_t words_of(size_t depth) const { return (depth + k_per_word - 1) / k_per_word; }
 };
 
 inline constexpr size_t quad_mr = 12;  // 12 rows × 2 zmm: 24 accumulators
 inline constexpr size_t quad_nr = 32;
-inline constexpr size_t pair_mr = 6;  // 6 rows × 2 ymm: 12 accumulators of 16 registers
+inline constexpr size_t stored_rows = 4;  // both where stored: 4 rows × 4 zmm of 64 columns
+inline constexpr size_t pair_mr = 6;      // 6 rows × 2 ymm: 12 accumulators of 16 registers
 inline constexpr size_t pair_nr = 16;
 
 // The definitions every path's kernels are held to, and the packers where no vector form pays.
@@ -88,6 +103,8 @@ const Kernels& avx2_pairs();
 // The scalar packers, for the vector kernels' tables.
 void pack_quads_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values,
                   word* block, word* row_sums);
+void sum_quad_rows(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, std::uint8_t flip,
+                   word* sums);
 void pack_quads_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values values,
                   word* block, word* column_sums);
 void pack_pairs_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values,

@@ -1,98 +1,20 @@
-// The quad tile on AVX-512 VNNI, with its packers.
-#include <immintrin.h>
-
+// The quad tile on AVX-512 VNNI, with its packers; the tiles that read operands where stored
+// in int8_vnni_stored.cpp.
 #include <array>
 #include <cstring>
 #include <utility>
 
-#include "gemm/internal/kernels/int8_tile.hpp"
-#include "simd/internal/target_regions.hpp"
+#include "gemm/internal/kernels/int8_vnni.hpp"
 
 ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_VNNI_TARGET)
 namespace zum_runtime::gemm::kernels::int8 {
 namespace {
-
-constexpr size_t mr = quad_mr;
-constexpr size_t nr = quad_nr;
-
-__mmask16 lanes_below(size_t count) {
-  return count >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << count) - 1u);
-}
-
-// c ← (accumulate ? c : 0) + sum + row offset + column offsets over the lanes in `mask`.
-void store_row(std::int32_t* c, __m512i sum, __m512i offsets, __mmask16 mask, bool accumulate) {
-  __m512i value = _mm512_add_epi32(sum, offsets);
-  if (accumulate) value = _mm512_add_epi32(value, _mm512_maskz_loadu_epi32(mask, c));
-  _mm512_mask_storeu_epi32(c, mask, value);
-}
-
-// sum + the four products of a's unsigned bytes by b's signed ones, in each lane. g++ 12 copies
-// the accumulators of the intrinsic through other registers and the stack every step; the
-// instruction itself, adding in place, keeps them where they are.
-[[gnu::always_inline]] inline __m512i add_quads(__m512i sum, __m512i a, __m512i b) {
-#if defined(__clang__)
-  return _mm512_dpbusd_epi32(sum, a, b);
-#else
-  asm("vpdpbusd %2, %1, %0" : "+v"(sum) : "v"(a), "v"(b));
-  return sum;
-#endif
-}
-
-// `rows` rows of the tile: `vectors` (1 or 2) accumulators a row, B's quads the vectors, A's
-// broadcast.
-template <size_t rows, size_t vectors>
-struct QuadSums {
-  __m512i left[rows];
-  __m512i right[rows];
-
-  QuadSums() {
-#pragma GCC unroll 16
-    for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_si512();
-  }
-
-  static void each_row(auto step) {
-    [&]<size_t... i>(std::index_sequence<i...>) {
-      (step(i), ...);
-    }
-    (std::make_index_sequence<rows>{});
-  }
-
-  // Row by row, each broadcast used by both vectors at once, so that one broadcast is live
-  // beside the 24 accumulators and B's two vectors.
-  [[gnu::always_inline]] void add(const word* a_panel, const word* b_panel, size_t words) {
-    for (size_t q = 0; q < words; ++q) {
-      const __m512i b_left = _mm512_loadu_si512(b_panel + q * nr);
-      const __m512i b_right = vectors == 2 ? _mm512_loadu_si512(b_panel + q * nr + 16) : b_left;
-      each_row([&](size_t i) {
-        const __m512i a_quad = _mm512_set1_epi32(int(a_panel[q * mr + i]));
-        left[i] = add_quads(left[i], a_quad, b_left);
-        if constexpr (vectors == 2) right[i] = add_quads(right[i], a_quad, b_right);
-      });
-    }
-  }
-
-  void store(const Output& out) const {
-    const __mmask16 left_mask = lanes_below(out.columns);
-    const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-    const __m512i left_offsets = _mm512_maskz_loadu_epi32(left_mask, out.column_offsets);
-    const __m512i right_offsets = _mm512_maskz_loadu_epi32(right_mask, out.column_offsets + 16);
-#pragma GCC unroll 16
-    for (size_t i = 0; i < rows; ++i) {
-      std::int32_t* c = out.c + i * out.row_stride;
-      const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
-      store_row(c, left[i], _mm512_add_epi32(left_offsets, row_offset), left_mask, out.accumulate);
-      if (vectors == 2 && right_mask != 0) {
-        store_row(c + 16, right[i], _mm512_add_epi32(right_offsets, row_offset), right_mask,
-                  out.accumulate);
-      }
-    }
-  }
-};
+using namespace vnni;
 
 template <size_t rows, size_t vectors>
 void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Output& out) {
   QuadSums<rows, vectors> sums;
-  sums.add(a_panel, b_panel, words);
+  sums.add(PanelQuads{a_panel}, b_panel, 0, words);
   sums.store(out);
 }
 
@@ -153,6 +75,12 @@ void pack_rows(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t
       to[whole * width + i] = w ^ (flip >> (8 * (4 - depth % 4)));
     }
   }
+}
+
+void sum_rows(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, std::uint8_t flip,
+              word* sums) {
+  if (a.column_step != 1) return sum_quad_rows(a, rows, depth, flip, sums);
+  for (size_t i = 0; i < rows; ++i) sums[i] = byte_sum(a.data + i * a.row_step, depth, flip);
 }
 
 void pack_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values, word* block,
@@ -228,7 +156,8 @@ void pack_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values 
 }  // namespace
 
 const Kernels& avx512_vnni_quads() {
-  static constexpr Kernels kernels{4, mr, nr, tile, pack_a, pack_b};
+  static constexpr Kernels kernels{
+      4, mr, nr, tile, pack_a, pack_b, sum_rows, vnni::stored_a, vnni::stored};
   return kernels;
 }
 

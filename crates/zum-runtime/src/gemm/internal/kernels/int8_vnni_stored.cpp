@@ -1,0 +1,167 @@
+// The quad tiles on AVX-512 VNNI that read operands where they are stored: op(A)'s rows against
+// a packed B panel, and a few rows of op(A) against an untransposed op(B).
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "gemm/internal/kernels/int8_vnni.hpp"
+
+ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_VNNI_TARGET)
+namespace zum_runtime::gemm::kernels::int8::vnni {
+namespace {
+
+word flips_of(std::uint8_t flip) {
+  return word{flip} * 0x01010101u;
+}
+
+template <size_t rows, size_t vectors>
+void stored_a_rows(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel,
+                   size_t depth, const Output& out) {
+  QuadSums<rows, vectors> sums;
+  sums.add(RowQuads{a.data, a.row_step, flips_of(flip)}, b_panel, 0, depth / 4);
+  if (depth % 4 != 0)
+    sums.add(LastQuads{a.data, a.row_step, depth, flip}, b_panel, depth / 4, depth / 4 + 1);
+  sums.store(out);
+}
+
+template <size_t vectors, size_t... rows>
+constexpr auto stored_a_by_rows(std::index_sequence<rows...>) {
+  using Tile = void (*)(StridedMatrix<std::uint8_t>, std::uint8_t, const word*, size_t,
+                        const Output&);
+  return std::array<Tile, sizeof...(rows)>{stored_a_rows<rows + 1, vectors>...};
+}
+
+// Four rows of 64 bytes into the quads of 64 columns, in the in-lane unpacks' order: vector v
+// holds columns 16L + 4v .. 16L + 4v + 3 in its 128-bit lane L.
+struct Quads64 {
+  __m512i v[4];
+
+  Quads64(const std::uint8_t* row, size_t row_step, size_t rows_left, __mmask64 columns) {
+    __m512i r[4];
+    for (size_t e = 0; e < 4; ++e) {
+      r[e] = e < rows_left ? _mm512_maskz_loadu_epi8(columns, row + e * row_step)
+                           : _mm512_setzero_si512();
+    }
+    const __m512i t0 = _mm512_unpacklo_epi8(r[0], r[1]), t1 = _mm512_unpackhi_epi8(r[0], r[1]);
+    const __m512i t2 = _mm512_unpacklo_epi8(r[2], r[3]), t3 = _mm512_unpackhi_epi8(r[2], r[3]);
+    v[0] = _mm512_unpacklo_epi16(t0, t2);
+    v[1] = _mm512_unpackhi_epi16(t0, t2);
+    v[2] = _mm512_unpacklo_epi16(t1, t3);
+    v[3] = _mm512_unpackhi_epi16(t1, t3);
+  }
+};
+
+// vshufi32x4: two 128-bit lanes of x, then two of y, as `lanes` picks. Written with every
+// lane merged, as g++ 12's plain form warns of an uninitialized value inside its own header.
+template <int lanes>
+__m512i lanes_of(__m512i x, __m512i y) {
+  return _mm512_mask_shuffle_i32x4(x, 0xffff, x, y, lanes);
+}
+
+// Vectors in the unpacks' order back to columns 0-15, 16-31, 32-47 and 48-63.
+void in_column_order(__m512i (&v)[4]) {
+  const __m512i low01 = lanes_of<0x44>(v[0], v[1]);
+  const __m512i low23 = lanes_of<0x44>(v[2], v[3]);
+  const __m512i high01 = lanes_of<0xee>(v[0], v[1]);
+  const __m512i high23 = lanes_of<0xee>(v[2], v[3]);
+  v[0] = lanes_of<0x88>(low01, low23);
+  v[1] = lanes_of<0xdd>(low01, low23);
+  v[2] = lanes_of<0x88>(high01, high23);
+  v[3] = lanes_of<0xdd>(high01, high23);
+}
+
+// `rows` rows against 64 columns of op(B) from `b`, over the whole depth; the column sums when
+// `sum_columns`.
+template <size_t rows, bool sum_columns>
+void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
+                    StridedMatrix<std::uint8_t> b, size_t depth, word column_shift,
+                    const Output& out) {
+  const __mmask64 columns =
+      out.columns >= 64 ? ~__mmask64{0} : (__mmask64{1} << out.columns) - 1;
+  const RowQuads whole{a.data, a.row_step, flips_of(flip)};
+  const LastQuads last{a.data, a.row_step, depth, flip};
+  const __m512i ones = _mm512_set1_epi8(1);
+  __m512i sums[rows][4] = {};
+  __m512i column_sums[4] = {};
+  for (size_t q = 0; q * 4 < depth; ++q) {
+    const Quads64 quads(b.data + 4 * q * b.row_step, b.row_step, depth - 4 * q, columns);
+    [&]<size_t... i>(std::index_sequence<i...>) {
+      const auto row = [&](size_t r) {
+        const __m512i a_quad =
+            _mm512_set1_epi32(int(4 * q + 4 <= depth ? whole.at(r, q) : last.at(r, q)));
+        for (size_t v = 0; v < 4; ++v) sums[r][v] = add_quads(sums[r][v], a_quad, quads.v[v]);
+      };
+      (row(i), ...);
+    }(std::make_index_sequence<rows>{});
+    if constexpr (sum_columns) {
+      for (size_t v = 0; v < 4; ++v) column_sums[v] = add_quads(column_sums[v], ones, quads.v[v]);
+    }
+  }
+  in_column_order(column_sums);
+  for (size_t v = 0; v < 4; ++v) {
+    column_sums[v] = _mm512_mullo_epi32(column_sums[v], _mm512_set1_epi32(-int(column_shift)));
+  }
+  for (size_t i = 0; i < rows; ++i) {
+    in_column_order(sums[i]);
+    const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
+    for (size_t v = 0; v < 4; ++v) {
+      const size_t first = 16 * v;
+      if (first >= out.columns) break;
+      store_row(out.c + i * out.row_stride + first, sums[i][v],
+                _mm512_add_epi32(column_sums[v], row_offset), lanes_below(out.columns - first),
+                out.accumulate);
+    }
+  }
+}
+
+// Slabs of op(B)'s rows, each swept across every column before the next: the rows' bytes are
+// then read along their length, as the prefetchers expect, and C takes each slab's sums.
+constexpr size_t stored_slab_depth = 16;
+
+template <size_t rows>
+void stored_row_block(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
+                      StridedMatrix<std::uint8_t> b, size_t depth, word column_shift,
+                      const Output& out) {
+  static constexpr word no_offsets[stored_rows] = {};
+  for (size_t depth_start = 0; depth_start < depth; depth_start += stored_slab_depth) {
+    const size_t slab = std::min(stored_slab_depth, depth - depth_start);
+    for (size_t column = 0; column < out.columns; column += 64) {
+      Output part = out;
+      part.c += column;
+      part.columns = std::min<size_t>(64, out.columns - column);
+      if (depth_start != 0) {
+        part.accumulate = true;
+        part.row_offsets = no_offsets;
+      }
+      const StridedMatrix<std::uint8_t> a_part = a.offset(0, depth_start);
+      const StridedMatrix<std::uint8_t> b_part = b.offset(depth_start, column);
+      if (column_shift != 0) {
+        stored_columns<rows, true>(a_part, flip, b_part, slab, column_shift, part);
+      } else {
+        stored_columns<rows, false>(a_part, flip, b_part, slab, column_shift, part);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void stored_a(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel, size_t depth,
+              const Output& out) {
+  static constexpr auto one_vector = stored_a_by_rows<1>(std::make_index_sequence<mr>{});
+  static constexpr auto two_vectors = stored_a_by_rows<2>(std::make_index_sequence<mr>{});
+  const auto& tiles = out.columns <= 16 ? one_vector : two_vectors;
+  tiles[out.rows - 1](a, flip, b_panel, depth, out);
+}
+
+void stored(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std::uint8_t> b,
+            size_t depth, word column_shift, const Output& out) {
+  using Rows = void (*)(StridedMatrix<std::uint8_t>, std::uint8_t, StridedMatrix<std::uint8_t>,
+                        size_t, word, const Output&);
+  static constexpr std::array<Rows, stored_rows> by_rows{stored_row_block<1>, stored_row_block<2>,
+    stored_row_block<3>, stored_row_block<4>};
+  by_rows[out.rows - 1](a, flip, b, depth, column_shift, out);
+}
+
+}  // namespace zum_runtime::gemm::kernels::int8::vnni
+ZUM_TARGET_REGION_END
