@@ -22,7 +22,8 @@ inline __mmask16 lanes_below(size_t count) {
 }
 
 // c ← (accumulate ? c : 0) + sum + row offset + column offsets over the lanes in `mask`.
-inline void store_row(std::int32_t* c, __m512i sum, __m512i offsets, __mmask16 mask, bool accumulate) {
+inline void store_row(std::int32_t* c, __m512i sum, __m512i offsets, __mmask16 mask,
+                      bool accumulate) {
   __m512i value = _mm512_add_epi32(sum, offsets);
   if (accumulate) value = _mm512_add_epi32(value, _mm512_maskz_loadu_epi32(mask, c));
   _mm512_mask_storeu_epi32(c, mask, value);

@@ -26,8 +26,8 @@ void stored_a_rows(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word*
 
 template <size_t vectors, size_t... rows>
 constexpr auto stored_a_by_rows(std::index_sequence<rows...>) {
-  using Tile = void (*)(StridedMatrix<std::uint8_t>, std::uint8_t, const word*, size_t,
-                        const Output&);
+  using Tile =
+      void (*)(StridedMatrix<std::uint8_t>, std::uint8_t, const word*, size_t, const Output&);
   return std::array<Tile, sizeof...(rows)>{stored_a_rows<rows + 1, vectors>...};
 }
 
@@ -73,11 +73,9 @@ void in_column_order(__m512i (&v)[4]) {
 // `rows` rows against 64 columns of op(B) from `b`, over the whole depth; the column sums when
 // `sum_columns`.
 template <size_t rows, bool sum_columns>
-void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
-                    StridedMatrix<std::uint8_t> b, size_t depth, word column_shift,
-                    const Output& out) {
-  const __mmask64 columns =
-      out.columns >= 64 ? ~__mmask64{0} : (__mmask64{1} << out.columns) - 1;
+void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std::uint8_t> b,
+                    size_t depth, word column_shift, const Output& out) {
+  const __mmask64 columns = out.columns >= 64 ? ~__mmask64{0} : (__mmask64{1} << out.columns) - 1;
   const RowQuads whole{a.data, a.row_step, flips_of(flip)};
   const LastQuads last{a.data, a.row_step, depth, flip};
   const __m512i ones = _mm512_set1_epi8(1);
@@ -92,7 +90,8 @@ void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
         for (size_t v = 0; v < 4; ++v) sums[r][v] = add_quads(sums[r][v], a_quad, quads.v[v]);
       };
       (row(i), ...);
-    }(std::make_index_sequence<rows>{});
+    }
+    (std::make_index_sequence<rows>{});
     if constexpr (sum_columns) {
       for (size_t v = 0; v < 4; ++v) column_sums[v] = add_quads(column_sums[v], ones, quads.v[v]);
     }
@@ -159,7 +158,7 @@ void stored(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std:
   using Rows = void (*)(StridedMatrix<std::uint8_t>, std::uint8_t, StridedMatrix<std::uint8_t>,
                         size_t, word, const Output&);
   static constexpr std::array<Rows, stored_rows> by_rows{stored_row_block<1>, stored_row_block<2>,
-    stored_row_block<3>, stored_row_block<4>};
+                                                         stored_row_block<3>, stored_row_block<4>};
   by_rows[out.rows - 1](a, flip, b, depth, column_shift, out);
 }
 
