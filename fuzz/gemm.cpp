@@ -3,7 +3,8 @@
 // allocation, overlapping or not. Either the call panics and every element is as it was, or
 // it returns with C within the accuracy bound of a long double reference and nothing outside
 // C's m × n elements changed; it refuses exactly when its documented conditions hold. The
-// bfloat16 form is fuzzed the same way, its operands and C sharing the allocation's bytes.
+// bfloat16 form is fuzzed the same way, its operands and C sharing the allocation's bytes, and
+// so is the 8-bit integer form (unsigned or signed A, any zero points), checked exactly.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -268,17 +269,96 @@ void fuzz_bf16(zum_fuzz::Input& input) {
   }
 }
 
+// 8-bit A and B, int32 C, in one allocation's bytes: C exactly (accumulating or not) the sum
+// of (a − za)(b − zb) modulo 2³², everything else as it was.
+void check_int8_result(const Call<float>& call, bool signed_a, int a_zero, int b_zero,
+                       bool accumulate, const std::vector<std::byte>& before,
+                       const std::vector<std::byte>& after) {
+  std::vector<bool> in_c(before.size());
+  for_each_byte(call.c, sizeof(std::int32_t), [&](std::size_t at) { in_c[at] = true; });
+  for (std::size_t at = 0; at < before.size(); ++at) {
+    if (!in_c[at]) require(before[at] == after[at], "nothing outside C changes");
+  }
+  const auto byte = [&](std::size_t at) { return std::to_integer<std::uint8_t>(before[at]); };
+  const auto int32_at = [](const std::vector<std::byte>& bytes, std::size_t at) {
+    std::int32_t value;
+    std::memcpy(&value, bytes.data() + at * sizeof value, sizeof value);
+    return value;
+  };
+  for (std::size_t i = 0; i < call.m; ++i) {
+    for (std::size_t j = 0; j < call.n; ++j) {
+      std::int64_t sum = accumulate ? int32_at(before, call.c.at(i, j)) : 0;
+      for (std::size_t p = 0; p < call.k; ++p) {
+        const std::uint8_t a =
+            byte(call.transpose_a == Transpose::no ? call.a.at(i, p) : call.a.at(p, i));
+        const std::uint8_t b =
+            byte(call.transpose_b == Transpose::no ? call.b.at(p, j) : call.b.at(j, p));
+        const std::int64_t a_value = signed_a ? std::int64_t{std::int8_t(a)} : std::int64_t{a};
+        sum += (a_value - a_zero) * (std::int64_t{std::int8_t(b)} - b_zero);
+      }
+      require(int32_at(after, call.c.at(i, j)) == std::int32_t(std::uint32_t(sum)),
+              "C is exact modulo 2^32");
+    }
+  }
+}
+
+void fuzz_int8(zum_fuzz::Input& input) {
+  Call<float> call = read_call<float>(input);
+  call.alpha = 1.0f;  // the integer form always reads its operands
+  const bool accumulate = call.beta != 0.0f;
+  const bool signed_a = input.pick(2) == 1;
+  const auto a_zero_byte = input.take<std::uint8_t>(), b_zero_byte = input.take<std::uint8_t>();
+  std::vector<std::byte> arena(arena_elements * sizeof(std::int32_t));
+  for (std::size_t i = 0; i < arena.size(); ++i) arena[i] = std::byte(i * 97 % 251);
+  const std::vector<std::byte> before = arena;
+  auto* const bytes = reinterpret_cast<std::uint8_t*>(arena.data());
+  auto* const words = reinterpret_cast<std::int32_t*>(arena.data());
+  const std::span<const std::int8_t> b(reinterpret_cast<const std::int8_t*>(bytes) + call.b.offset,
+                                       call.b.length);
+  const std::span<std::int32_t> c(words + call.c.offset, call.c.length);
+  const auto how = accumulate ? zum_runtime::gemm::Accumulate::yes : zum_runtime::gemm::Accumulate::no;
+  const auto b_zero = static_cast<std::int8_t>(b_zero_byte);
+  bool panicked = false;
+  try {
+    if (signed_a) {
+      zum_runtime::gemm::multiply(
+          call.transpose_a, call.transpose_b, call.m, call.n, call.k,
+          std::span<const std::int8_t>(reinterpret_cast<const std::int8_t*>(bytes) + call.a.offset,
+                                       call.a.length),
+          call.a.stride, static_cast<std::int8_t>(a_zero_byte), b, call.b.stride, b_zero, how, c,
+          call.c.stride);
+    } else {
+      zum_runtime::gemm::multiply(call.transpose_a, call.transpose_b, call.m, call.n, call.k,
+                                  std::span<const std::uint8_t>(bytes + call.a.offset, call.a.length),
+                                  call.a.stride, a_zero_byte, b, call.b.stride, b_zero, how, c,
+                                  call.c.stride);
+    }
+  } catch (const zum_runtime::Panic&) {
+    panicked = true;
+  }
+  require(panicked == refused(call, 1, sizeof(std::int32_t)),
+          "refuses exactly when the documented conditions hold");
+  if (panicked) {
+    require(arena == before, "a refusal leaves every byte as it was");
+  } else {
+    const int a_zero = signed_a ? int(std::int8_t(a_zero_byte)) : int(a_zero_byte);
+    check_int8_result(call, signed_a, a_zero, b_zero, accumulate, before, arena);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   zum_fuzz::Input input(data, size);
-  const std::size_t element = input.pick(3);
+  const std::size_t element = input.pick(4);
   if (element == 0) {
     fuzz<float>(input);
   } else if (element == 1) {
     fuzz<double>(input);
-  } else {
+  } else if (element == 2) {
     fuzz_bf16(input);
+  } else {
+    fuzz_int8(input);
   }
   return 0;
 }

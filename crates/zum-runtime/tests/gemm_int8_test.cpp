@@ -231,7 +231,7 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
       for (const size_t lines : {1u, 11u, 12u, 13u, 32u, 33u}) {
         for (const bool signed_a : {false, true}) {
           INFO("depth " << depth << " lines " << lines << (signed_a ? " s8" : " u8"));
-          std::vector<std::uint8_t> x(depth * lines * 3 + 7);
+          std::vector<std::uint8_t> x((depth + 3) * (lines + 3) + 7);
           for (size_t at = 0; at < x.size(); ++at) x[at] = static_cast<std::uint8_t>(at * 37 + 11);
           const size_t words = (depth + 3) / 4;
           for (const size_t step : {size_t{1}, lines + 3}) {
