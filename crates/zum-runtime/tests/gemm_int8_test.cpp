@@ -228,7 +228,7 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
 #endif
   for (const auto& [vector, scalar] : pairs) {
     for (const size_t depth : {1u, 3u, 4u, 5u, 67u, 130u}) {
-      for (const size_t lines : {1u, 11u, 12u, 13u, 32u, 33u}) {
+      for (const size_t lines : {1u, 11u, 12u, 13u, 32u, 33u, 64u, 65u, 100u}) {
         for (const bool signed_a : {false, true}) {
           INFO("depth " << depth << " lines " << lines << (signed_a ? " s8" : " u8"));
           std::vector<std::uint8_t> x((depth + 3) * (lines + 3) + 7);
@@ -239,7 +239,7 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
             const int8::Values values{signed_a, 0};
             const kernels::StridedMatrix<std::uint8_t> a{x.data(), step == 1 ? depth + 2 : 1,
                                                          step == 1 ? 1 : lines + 3};
-            std::vector<std::uint32_t> got(words * 64 + 64, 1), want(words * 64 + 64, 1);
+            std::vector<std::uint32_t> got(words * 128, 1), want(words * 128, 1);
             std::vector<std::uint32_t> got_sums(lines, 1), want_sums(lines, 1);
             vector->pack_a(a, lines, depth, values, got.data(), got_sums.data());
             scalar->pack_a(a, lines, depth, values, want.data(), want_sums.data());

@@ -93,27 +93,8 @@ void pack_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values val
     row_sums[i] = byte_sum(a.data + i * a.row_step, depth, static_cast<std::uint8_t>(flip));
 }
 
-// Four rows of 32 bytes (columns) into 32 quads: byte e of quad j from row e, column j. The
-// in-lane unpacks leave quads of columns {0-3, 16-19}, {4-7, 20-23}, {8-11, 24-27} and
-// {12-15, 28-31} in w0..w3, put back in order by the lane moves.
-void interleave_quads(const __m256i (&row)[4], word* to) {
-  const __m256i t0 = _mm256_unpacklo_epi8(row[0], row[1]);
-  const __m256i t1 = _mm256_unpackhi_epi8(row[0], row[1]);
-  const __m256i t2 = _mm256_unpacklo_epi8(row[2], row[3]);
-  const __m256i t3 = _mm256_unpackhi_epi8(row[2], row[3]);
-  const __m256i w0 = _mm256_unpacklo_epi16(t0, t2);
-  const __m256i w1 = _mm256_unpackhi_epi16(t0, t2);
-  const __m256i w2 = _mm256_unpacklo_epi16(t1, t3);
-  const __m256i w3 = _mm256_unpackhi_epi16(t1, t3);
-  auto* out = reinterpret_cast<__m256i*>(to);
-  _mm256_storeu_si256(out, _mm256_permute2x128_si256(w0, w1, 0x20));
-  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(w2, w3, 0x20));
-  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(w0, w1, 0x31));
-  _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(w2, w3, 0x31));
-}
-
-// op(B) untransposed: each quad is four rows, interleaved a byte at a time; the column sums
-// come from the packed quads, four at a time, by vpdpbusd against ones.
+// op(B) untransposed: each quad is four rows, interleaved a byte at a time, 64 columns (two
+// panels) at once; the column sums come from the packed quads by vpdpbusd against ones.
 void pack_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values values, word* block,
             word* column_sums) {
   if (b.column_step != 1) {
@@ -121,16 +102,18 @@ void pack_b(StridedMatrix<std::uint8_t> b, size_t depth, size_t columns, Values 
   } else {
     const size_t words = (depth + 3) / 4;
     for (size_t q = 0; q < words; ++q) {
-      for (size_t panel = 0; panel < columns; panel += nr) {
+      for (size_t panel = 0; panel < columns; panel += 2 * nr) {
         const size_t left = columns - panel;
-        const __mmask32 mask = left >= 32 ? ~__mmask32{0} : (__mmask32{1} << left) - 1;
-        __m256i row[4];
-        for (size_t e = 0; e < 4; ++e) {
-          row[e] = 4 * q + e < depth
-                       ? _mm256_maskz_loadu_epi8(mask, b.data + (4 * q + e) * b.row_step + panel)
-                       : _mm256_setzero_si256();
-        }
-        interleave_quads(row, block + panel * words + q * nr);
+        const __mmask64 mask = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        Quads64 quads(b.data + 4 * q * b.row_step + panel, b.row_step, depth - 4 * q, mask);
+        in_column_order(quads.v);
+        word* to = block + panel * words + q * nr;
+        _mm512_storeu_si512(to, quads.v[0]);
+        _mm512_storeu_si512(to + 16, quads.v[1]);
+        if (left <= nr) continue;
+        to += nr * words;  // the next panel
+        _mm512_storeu_si512(to, quads.v[2]);
+        _mm512_storeu_si512(to + 16, quads.v[3]);
       }
     }
   }

@@ -31,45 +31,6 @@ constexpr auto stored_a_by_rows(std::index_sequence<rows...>) {
   return std::array<Tile, sizeof...(rows)>{stored_a_rows<rows + 1, vectors>...};
 }
 
-// Four rows of 64 bytes into the quads of 64 columns, in the in-lane unpacks' order: vector v
-// holds columns 16L + 4v .. 16L + 4v + 3 in its 128-bit lane L.
-struct Quads64 {
-  __m512i v[4];
-
-  Quads64(const std::uint8_t* row, size_t row_step, size_t rows_left, __mmask64 columns) {
-    __m512i r[4];
-    for (size_t e = 0; e < 4; ++e) {
-      r[e] = e < rows_left ? _mm512_maskz_loadu_epi8(columns, row + e * row_step)
-                           : _mm512_setzero_si512();
-    }
-    const __m512i t0 = _mm512_unpacklo_epi8(r[0], r[1]), t1 = _mm512_unpackhi_epi8(r[0], r[1]);
-    const __m512i t2 = _mm512_unpacklo_epi8(r[2], r[3]), t3 = _mm512_unpackhi_epi8(r[2], r[3]);
-    v[0] = _mm512_unpacklo_epi16(t0, t2);
-    v[1] = _mm512_unpackhi_epi16(t0, t2);
-    v[2] = _mm512_unpacklo_epi16(t1, t3);
-    v[3] = _mm512_unpackhi_epi16(t1, t3);
-  }
-};
-
-// vshufi32x4: two 128-bit lanes of x, then two of y, as `lanes` picks. Written with every
-// lane merged, as g++ 12's plain form warns of an uninitialized value inside its own header.
-template <int lanes>
-__m512i lanes_of(__m512i x, __m512i y) {
-  return _mm512_mask_shuffle_i32x4(x, 0xffff, x, y, lanes);
-}
-
-// Vectors in the unpacks' order back to columns 0-15, 16-31, 32-47 and 48-63.
-void in_column_order(__m512i (&v)[4]) {
-  const __m512i low01 = lanes_of<0x44>(v[0], v[1]);
-  const __m512i low23 = lanes_of<0x44>(v[2], v[3]);
-  const __m512i high01 = lanes_of<0xee>(v[0], v[1]);
-  const __m512i high23 = lanes_of<0xee>(v[2], v[3]);
-  v[0] = lanes_of<0x88>(low01, low23);
-  v[1] = lanes_of<0xdd>(low01, low23);
-  v[2] = lanes_of<0x88>(high01, high23);
-  v[3] = lanes_of<0xdd>(high01, high23);
-}
-
 // `rows` rows against 64 columns of op(B) from `b`, over the whole depth; the column sums when
 // `sum_columns`.
 template <size_t rows, bool sum_columns>
