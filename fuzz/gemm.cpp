@@ -316,7 +316,8 @@ void fuzz_int8(zum_fuzz::Input& input) {
   const std::span<const std::int8_t> b(reinterpret_cast<const std::int8_t*>(bytes) + call.b.offset,
                                        call.b.length);
   const std::span<std::int32_t> c(words + call.c.offset, call.c.length);
-  const auto how = accumulate ? zum_runtime::gemm::Accumulate::yes : zum_runtime::gemm::Accumulate::no;
+  const auto how =
+      accumulate ? zum_runtime::gemm::Accumulate::yes : zum_runtime::gemm::Accumulate::no;
   const auto b_zero = static_cast<std::int8_t>(b_zero_byte);
   bool panicked = false;
   try {
@@ -328,10 +329,10 @@ void fuzz_int8(zum_fuzz::Input& input) {
           call.a.stride, static_cast<std::int8_t>(a_zero_byte), b, call.b.stride, b_zero, how, c,
           call.c.stride);
     } else {
-      zum_runtime::gemm::multiply(call.transpose_a, call.transpose_b, call.m, call.n, call.k,
-                                  std::span<const std::uint8_t>(bytes + call.a.offset, call.a.length),
-                                  call.a.stride, a_zero_byte, b, call.b.stride, b_zero, how, c,
-                                  call.c.stride);
+      zum_runtime::gemm::multiply(
+          call.transpose_a, call.transpose_b, call.m, call.n, call.k,
+          std::span<const std::uint8_t>(bytes + call.a.offset, call.a.length), call.a.stride,
+          a_zero_byte, b, call.b.stride, b_zero, how, c, call.c.stride);
     }
   } catch (const zum_runtime::Panic&) {
     panicked = true;

@@ -43,20 +43,23 @@ inline void store_row(std::int32_t* c, __m512i sum, __m512i offsets, __mmask16 m
 
 // `rows` rows of the tile: `vectors` (1 or 2) accumulators a row, B's quads the vectors, A's
 // broadcast.
-// Where the tile reads A's quads: a packed panel; op(A)'s untransposed rows where stored, four
-// bytes a quad; and such rows' last quad past a depth not a multiple of 4, built byte by byte.
+// Where the tile reads A's quads, each broadcast to every lane: a packed panel; op(A)'s
+// untransposed rows where stored, four bytes a quad, signed A's top bits flipped in the vector
+// (a broadcast from a general register would take the dot products' own pipes); and such rows'
+// last quad past a depth not a multiple of 4, built byte by byte.
 struct PanelQuads {
   const word* panel;
-  word at(size_t i, size_t q) const { return panel[q * mr + i]; }
+  __m512i quad(size_t i, size_t q) const { return _mm512_set1_epi32(int(panel[q * mr + i])); }
 };
+template <bool flipped>
 struct RowQuads {
   const std::uint8_t* data;
   size_t row_step;
-  word flip;  // 0x80808080 for signed A
-  word at(size_t i, size_t q) const {
+  __m512i quad(size_t i, size_t q) const {
     word w;
     std::memcpy(&w, data + i * row_step + 4 * q, sizeof w);
-    return w ^ flip;
+    const __m512i quads = _mm512_set1_epi32(int(w));
+    return flipped ? _mm512_xor_si512(quads, _mm512_set1_epi32(int(0x80808080u))) : quads;
   }
 };
 struct LastQuads {
@@ -70,6 +73,7 @@ struct LastQuads {
       w |= word{static_cast<std::uint8_t>(data[i * row_step + 4 * q + e] ^ flip)} << (8 * e);
     return w;
   }
+  __m512i quad(size_t i, size_t q) const { return _mm512_set1_epi32(int(at(i, q))); }
 };
 
 template <size_t rows, size_t vectors>
@@ -97,7 +101,7 @@ struct QuadSums {
       const __m512i b_left = _mm512_loadu_si512(b_panel + q * nr);
       const __m512i b_right = vectors == 2 ? _mm512_loadu_si512(b_panel + q * nr + 16) : b_left;
       each_row([&](size_t i) {
-        const __m512i a_quad = _mm512_set1_epi32(int(a.at(i, q)));
+        const __m512i a_quad = a.quad(i, q);
         left[i] = add_quads(left[i], a_quad, b_left);
         if constexpr (vectors == 2) right[i] = add_quads(right[i], a_quad, b_right);
       });

@@ -10,15 +10,15 @@ ZUM_TARGET_REGION_BEGIN(ZUM_AVX512_VNNI_TARGET)
 namespace zum_runtime::gemm::kernels::int8::vnni {
 namespace {
 
-word flips_of(std::uint8_t flip) {
-  return word{flip} * 0x01010101u;
-}
-
 template <size_t rows, size_t vectors>
 void stored_a_rows(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel,
                    size_t depth, const Output& out) {
   QuadSums<rows, vectors> sums;
-  sums.add(RowQuads{a.data, a.row_step, flips_of(flip)}, b_panel, 0, depth / 4);
+  if (flip != 0) {
+    sums.add(RowQuads<true>{a.data, a.row_step}, b_panel, 0, depth / 4);
+  } else {
+    sums.add(RowQuads<false>{a.data, a.row_step}, b_panel, 0, depth / 4);
+  }
   if (depth % 4 != 0)
     sums.add(LastQuads{a.data, a.row_step, depth, flip}, b_panel, depth / 4, depth / 4 + 1);
   sums.store(out);
@@ -37,8 +37,9 @@ template <size_t rows, bool sum_columns>
 void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMatrix<std::uint8_t> b,
                     size_t depth, word column_shift, const Output& out) {
   const __mmask64 columns = out.columns >= 64 ? ~__mmask64{0} : (__mmask64{1} << out.columns) - 1;
-  const RowQuads whole{a.data, a.row_step, flips_of(flip)};
+  const RowQuads<false> whole{a.data, a.row_step};
   const LastQuads last{a.data, a.row_step, depth, flip};
+  const __m512i flips = _mm512_set1_epi8(static_cast<char>(flip));
   const __m512i ones = _mm512_set1_epi8(1);
   __m512i sums[rows][4] = {};
   __m512i column_sums[4] = {};
@@ -47,7 +48,7 @@ void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMat
     [&]<size_t... i>(std::index_sequence<i...>) {
       const auto row = [&](size_t r) {
         const __m512i a_quad =
-            _mm512_set1_epi32(int(4 * q + 4 <= depth ? whole.at(r, q) : last.at(r, q)));
+            4 * q + 4 <= depth ? _mm512_xor_si512(whole.quad(r, q), flips) : last.quad(r, q);
         for (size_t v = 0; v < 4; ++v) sums[r][v] = add_quads(sums[r][v], a_quad, quads.v[v]);
       };
       (row(i), ...);
