@@ -13,7 +13,7 @@ using namespace vnni;
 
 template <size_t rows, size_t vectors>
 void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Output& out) {
-  QuadSums<rows, vectors> sums;
+  QuadSums<rows, vectors> sums(out);
   sums.add(PanelQuads{a_panel}, b_panel, 0, words);
   sums.store(out);
 }

@@ -81,9 +81,16 @@ struct QuadSums {
   __m512i left[rows];
   __m512i right[rows];
 
-  QuadSums() {
+  // C's rows are fetched while the sums run, so the stores that follow do not wait on them.
+  explicit QuadSums(const Output& out) {
 #pragma GCC unroll 16
-    for (size_t i = 0; i < rows; ++i) left[i] = right[i] = _mm512_setzero_si512();
+    for (size_t i = 0; i < rows; ++i) {
+      left[i] = right[i] = _mm512_setzero_si512();
+      _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride), _MM_HINT_T0);
+      if (vectors == 2) {
+        _mm_prefetch(reinterpret_cast<const char*>(out.c + i * out.row_stride + 16), _MM_HINT_T0);
+      }
+    }
   }
 
   static void each_row(auto step) {

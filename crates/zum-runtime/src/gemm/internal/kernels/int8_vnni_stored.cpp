@@ -13,7 +13,7 @@ namespace {
 template <size_t rows, size_t vectors>
 void stored_a_rows(StridedMatrix<std::uint8_t> a, std::uint8_t flip, const word* b_panel,
                    size_t depth, const Output& out) {
-  QuadSums<rows, vectors> sums;
+  QuadSums<rows, vectors> sums(out);
   if (flip != 0) {
     sums.add(RowQuads<true>{a.data, a.row_step}, b_panel, 0, depth / 4);
   } else {
