@@ -35,6 +35,8 @@ const kernels::int8::Kernels& int8_kernels(Int8Path path);
 void run_int8(const Int8Problem& problem, const kernels::int8::Kernels& kernels);
 // Whether both operands are read where stored (a few rows, neither transposed, quads).
 bool runs_int8_stored(const Int8Problem& problem, const kernels::int8::Kernels& kernels);
+// Whether the tile reads op(A) where stored (untransposed, few columns or few rows, quads).
+bool reads_int8_a_stored(const Int8Problem& problem, const kernels::int8::Kernels& kernels);
 RunDescription describe_int8(const Int8Problem& problem, Int8Path path);
 
 // A PackedB<int8_t>: each slab's panels, then (quads) each slab's column sums.

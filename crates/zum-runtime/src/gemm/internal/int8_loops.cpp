@@ -21,9 +21,11 @@ using kernels::int8::word;
 constexpr size_t slab_words = 512;
 constexpr size_t block_rows = 240;
 constexpr size_t block_columns = 256;
-// Up to this many columns of op(B), an untransposed op(A) is read where stored: each row is
-// read once either way, and packing would only add a pass.
+// Up to this many columns of op(B), or rows of op(A), an untransposed op(A) is read where
+// stored: each row is read once either way, or its few rows stay in L1, and packing would
+// only add a pass (README).
 constexpr size_t stored_a_columns_limit = 32;
+constexpr size_t stored_a_rows_limit = 32;
 
 size_t slab_depth(const Kernels& kernels) {
   return slab_words * kernels.k_per_word;
@@ -77,7 +79,7 @@ void stored_row_offsets(const Int8Problem& q, const Kernels& kernels, size_t dep
 
 bool reads_a_stored(const Int8Problem& q, const Kernels& kernels) {
   return kernels.stored_a != nullptr && q.operands.transpose_a == Transpose::no &&
-         q.operands.n <= stored_a_columns_limit;
+         (q.operands.n <= stored_a_columns_limit || q.operands.m <= stored_a_rows_limit);
 }
 
 struct Slab {
@@ -174,6 +176,10 @@ void run_stored_part(const Int8Problem& q, const Kernels& kernels) {
 }
 
 }  // namespace
+
+bool reads_int8_a_stored(const Int8Problem& q, const Kernels& kernels) {
+  return reads_a_stored(q, kernels);
+}
 
 bool runs_int8_stored(const Int8Problem& q, const Kernels& kernels) {
   const Int8Operands& p = q.operands;

@@ -37,9 +37,9 @@ RunDescription describe_int8(const Int8Problem& q, Int8Path path) {
   if (runs_int8_stored(q, kernels)) {
     return {"stored", "stored", "stored", kernels::int8::stored_rows, 64, parts};
   }
-  const bool a_stored =
-      kernels.stored_a != nullptr && q.operands.transpose_a == Transpose::no && q.operands.n <= 32;
-  return {"dot products", a_stored ? "stored" : form, form, kernels.mr, kernels.nr, parts};
+  return {"dot products", reads_int8_a_stored(q, kernels) ? "stored" : form,
+          form,           kernels.mr,
+          kernels.nr,     parts};
 }
 
 }  // namespace zum_runtime::gemm::driver
