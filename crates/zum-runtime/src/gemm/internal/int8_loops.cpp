@@ -40,11 +40,19 @@ word a_shift(const Int8Problem& q) {
   return static_cast<word>(q.a_values.zero_point + (q.a_values.is_signed ? 128 : 0));
 }
 
-// Row i's offset for a slab of `depth`: depth · d · zb − zb · Σ a'; sums in, offsets out.
+bool needs_row_sums(const Int8Problem& q, const Kernels& kernels) {
+  return is_quads(kernels) && q.b_zero_point != 0;
+}
+bool needs_column_sums(const Int8Problem& q, const Kernels& kernels) {
+  return is_quads(kernels) && a_shift(q) != 0;
+}
+
+// Row i's offset for a slab of `depth`: depth · d · zb − zb · Σ a'; sums in, offsets out. Where
+// the row sums are not needed, neither are the offsets: the tiles take none.
 void row_offsets(const Int8Problem& q, const Kernels& kernels, size_t depth, word* sums) {
   const size_t rows = q.operands.m;
   const auto zb = static_cast<word>(q.b_zero_point);
-  if (!is_quads(kernels) || zb == 0) return std::fill(sums, sums + rows, 0u);
+  if (!needs_row_sums(q, kernels)) return;
   const word constant = static_cast<word>(depth) * a_shift(q) * zb;
   for (size_t i = 0; i < rows; ++i) sums[i] = constant - zb * sums[i];
 }
@@ -52,15 +60,8 @@ void row_offsets(const Int8Problem& q, const Kernels& kernels, size_t depth, wor
 // Column j's offset: −d · Σ b; sums in, offsets out.
 void column_offsets(const Int8Problem& q, const Kernels& kernels, size_t columns, word* sums) {
   const word d = a_shift(q);
-  if (!is_quads(kernels) || d == 0) return std::fill(sums, sums + columns, 0u);
+  if (!needs_column_sums(q, kernels)) return;
   for (size_t j = 0; j < columns; ++j) sums[j] = 0u - d * sums[j];
-}
-
-bool needs_row_sums(const Int8Problem& q, const Kernels& kernels) {
-  return is_quads(kernels) && q.b_zero_point != 0;
-}
-bool needs_column_sums(const Int8Problem& q, const Kernels& kernels) {
-  return is_quads(kernels) && a_shift(q) != 0;
 }
 
 std::uint8_t flip_of(const Int8Problem& q) {
@@ -119,8 +120,8 @@ void run_block(const Int8Problem& q, const Kernels& kernels, const word* a_slab,
                                         std::min(kernels.mr, row + rows - tile),
                                         std::min(kernels.nr, columns - panel),
                                         accumulate,
-                                        row_offsets + tile,
-                                        column_offsets + panel};
+                                        row_offsets ? row_offsets + tile : nullptr,
+                                        column_offsets ? column_offsets + panel : nullptr};
         if (a_slab == nullptr) {
           kernels.stored_a(op_a(p).offset(tile, slab.start), flip_of(q), b_block + panel * words,
                            slab.depth, out);
@@ -160,7 +161,8 @@ void run_part(const Int8Problem& q, const Kernels& kernels) {
                        {true, q.b_zero_point}, b_buffer, sums);
       }
       column_offsets(q, kernels, columns, columns_offsets);
-      run_block(q, kernels, a_slab, rows_offsets, b_block, columns_offsets, slab, column, columns);
+      run_block(q, kernels, a_slab, needs_row_sums(q, kernels) ? rows_offsets : nullptr, b_block,
+                needs_column_sums(q, kernels) ? columns_offsets : nullptr, slab, column, columns);
     }
   }
 }
@@ -172,7 +174,8 @@ void run_stored_part(const Int8Problem& q, const Kernels& kernels) {
   stored_row_offsets(q, kernels, 0, p.k, offsets);
   const word column_shift = needs_column_sums(q, kernels) ? a_shift(q) : 0;
   kernels.stored(op_a(p), flip_of(q), op_b(p), p.k, column_shift,
-                 {p.c.data(), p.c_row_stride, p.m, p.n, p.beta != 0, offsets, nullptr});
+                 {p.c.data(), p.c_row_stride, p.m, p.n, p.beta != 0,
+                  needs_row_sums(q, kernels) ? offsets : nullptr, nullptr});
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ void store_row(std::int32_t* c, __m256i sum, __m256i offsets, __m256i mask, bool
 }
 
 __m256i load_offsets(const word* offsets, __m256i mask) {
+  if (offsets == nullptr) return _mm256_setzero_si256();
   return _mm256_maskload_epi32(reinterpret_cast<const int*>(offsets), mask);
 }
 
@@ -55,11 +56,14 @@ void tile_rows(const word* a_panel, const word* b_panel, size_t words, const Out
   const __m256i left_mask = lanes_below(out.columns);
   const __m256i right_mask = lanes_below(out.columns > 8 ? out.columns - 8 : 0);
   const __m256i left_offsets = load_offsets(out.column_offsets, left_mask);
-  const __m256i right_offsets = load_offsets(out.column_offsets + 8, right_mask);
+  const __m256i right_offsets =
+      load_offsets(out.column_offsets != nullptr ? out.column_offsets + 8 : nullptr, right_mask);
 #pragma GCC unroll 8
   for (size_t i = 0; i < rows; ++i) {
     std::int32_t* c = out.c + i * out.row_stride;
-    const __m256i row_offset = _mm256_set1_epi32(int(out.row_offsets[i]));
+    const __m256i row_offset = out.row_offsets != nullptr
+                                   ? _mm256_set1_epi32(int(out.row_offsets[i]))
+                                   : _mm256_setzero_si256();
     store_row(c, left[i], _mm256_add_epi32(left_offsets, row_offset), left_mask, out.accumulate);
     if (out.columns > 8) {
       store_row(c + 8, right[i], _mm256_add_epi32(right_offsets, row_offset), right_mask,

@@ -35,11 +35,13 @@ word pair_dot(word a, word b) {
 void store_with_row_offset(word sum, size_t i, size_t j, const Output& out) {
   std::int32_t& c = out.c[i * out.row_stride + j];
   const word before = out.accumulate ? static_cast<word>(c) : 0;
-  c = static_cast<std::int32_t>(before + sum + out.row_offsets[i]);
+  const word row_offset = out.row_offsets != nullptr ? out.row_offsets[i] : 0u;
+  c = static_cast<std::int32_t>(before + sum + row_offset);
 }
 
 void store(word sum, size_t i, size_t j, const Output& out) {
-  store_with_row_offset(sum + out.column_offsets[j], i, j, out);
+  const word column_offset = out.column_offsets != nullptr ? out.column_offsets[j] : 0u;
+  store_with_row_offset(sum + column_offset, i, j, out);
 }
 
 template <word (*dot)(word, word), size_t mr, size_t nr>

@@ -42,7 +42,8 @@ struct Values {
 };
 
 // Where a tile's sums go: c(i, j) ← (accumulate ? c(i, j) : 0) + sum + row_offsets[i] +
-// column_offsets[j], wrapping modulo 2³², over `rows` × `columns` from `c` on.
+// column_offsets[j], wrapping modulo 2³², over `rows` × `columns` from `c` on. Null offsets
+// are zeros (unsigned A and no zero points need none).
 struct Output {
   std::int32_t* c;
   size_t row_stride;

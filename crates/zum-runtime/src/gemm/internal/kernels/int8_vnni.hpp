@@ -118,12 +118,18 @@ struct QuadSums {
   void store(const Output& out) const {
     const __mmask16 left_mask = lanes_below(out.columns);
     const __mmask16 right_mask = lanes_below(out.columns > 16 ? out.columns - 16 : 0);
-    const __m512i left_offsets = _mm512_maskz_loadu_epi32(left_mask, out.column_offsets);
-    const __m512i right_offsets = _mm512_maskz_loadu_epi32(right_mask, out.column_offsets + 16);
+    const bool by_column = out.column_offsets != nullptr;
+    const __m512i left_offsets = by_column ? _mm512_maskz_loadu_epi32(left_mask, out.column_offsets)
+                                           : _mm512_setzero_si512();
+    const __m512i right_offsets =
+        by_column ? _mm512_maskz_loadu_epi32(right_mask, out.column_offsets + 16)
+                  : _mm512_setzero_si512();
 #pragma GCC unroll 16
     for (size_t i = 0; i < rows; ++i) {
       std::int32_t* c = out.c + i * out.row_stride;
-      const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
+      const __m512i row_offset = out.row_offsets != nullptr
+                                     ? _mm512_set1_epi32(int(out.row_offsets[i]))
+                                     : _mm512_setzero_si512();
       store_row(c, left[i], _mm512_add_epi32(left_offsets, row_offset), left_mask, out.accumulate);
       if (vectors == 2 && right_mask != 0) {
         store_row(c + 16, right[i], _mm512_add_epi32(right_offsets, row_offset), right_mask,

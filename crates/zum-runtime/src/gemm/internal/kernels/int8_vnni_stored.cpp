@@ -64,7 +64,9 @@ void stored_columns(StridedMatrix<std::uint8_t> a, std::uint8_t flip, StridedMat
   }
   for (size_t i = 0; i < rows; ++i) {
     in_column_order(sums[i]);
-    const __m512i row_offset = _mm512_set1_epi32(int(out.row_offsets[i]));
+    const __m512i row_offset = out.row_offsets != nullptr
+                                   ? _mm512_set1_epi32(int(out.row_offsets[i]))
+                                   : _mm512_setzero_si512();
     for (size_t v = 0; v < 4; ++v) {
       const size_t first = 16 * v;
       if (first >= out.columns) break;
@@ -83,7 +85,6 @@ template <size_t rows>
 void stored_row_block(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
                       StridedMatrix<std::uint8_t> b, size_t depth, word column_shift,
                       const Output& out) {
-  static constexpr word no_offsets[stored_rows] = {};
   for (size_t depth_start = 0; depth_start < depth; depth_start += stored_slab_depth) {
     const size_t slab = std::min(stored_slab_depth, depth - depth_start);
     for (size_t column = 0; column < out.columns; column += 64) {
@@ -92,7 +93,7 @@ void stored_row_block(StridedMatrix<std::uint8_t> a, std::uint8_t flip,
       part.columns = std::min<size_t>(64, out.columns - column);
       if (depth_start != 0) {
         part.accumulate = true;
-        part.row_offsets = no_offsets;
+        part.row_offsets = nullptr;
       }
       const StridedMatrix<std::uint8_t> a_part = a.offset(0, depth_start);
       const StridedMatrix<std::uint8_t> b_part = b.offset(depth_start, column);
