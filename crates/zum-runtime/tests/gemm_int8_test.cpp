@@ -225,6 +225,9 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
 #if defined(__x86_64__)
   if (zum_runtime::simd::processor_has_int8_dot_products())
     pairs.push_back({&int8::avx512_vnni_quads(), &int8::scalar_quads()});
+  for (const auto path : kernels::runnable_paths())
+    if (path == kernels::SimdPath::avx2)
+      pairs.push_back({&int8::avx2_pairs(), &int8::scalar_pairs()});
 #endif
   for (const auto& [vector, scalar] : pairs) {
     for (const size_t depth : {1u, 3u, 4u, 5u, 67u, 130u}) {
@@ -233,10 +236,10 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
           INFO("depth " << depth << " lines " << lines << (signed_a ? " s8" : " u8"));
           std::vector<std::uint8_t> x((depth + 3) * (lines + 3) + 7);
           for (size_t at = 0; at < x.size(); ++at) x[at] = static_cast<std::uint8_t>(at * 37 + 11);
-          const size_t words = (depth + 3) / 4;
+          const size_t words = vector->words_of(depth);
           for (const size_t step : {size_t{1}, lines + 3}) {
             // Lines along k when step is 1; k across the stored rows otherwise.
-            const int8::Values values{signed_a, 0};
+            const int8::Values values{signed_a, signed_a ? -3 : 17};
             const kernels::StridedMatrix<std::uint8_t> a{x.data(), step == 1 ? depth + 2 : 1,
                                                          step == 1 ? 1 : lines + 3};
             std::vector<std::uint32_t> got(words * 128, 1), want(words * 128, 1);
@@ -246,8 +249,8 @@ TEST_CASE("gemm int8: each vector packer gives the scalar one's panels and sums"
             REQUIRE(got == want);
             REQUIRE(got_sums == want_sums);
             const kernels::StridedMatrix<std::uint8_t> b{a.data, a.column_step, a.row_step};
-            vector->pack_b(b, depth, lines, {true, 0}, got.data(), got_sums.data());
-            scalar->pack_b(b, depth, lines, {true, 0}, want.data(), want_sums.data());
+            vector->pack_b(b, depth, lines, {true, -5}, got.data(), got_sums.data());
+            scalar->pack_b(b, depth, lines, {true, -5}, want.data(), want_sums.data());
             REQUIRE(got == want);
             REQUIRE(got_sums == want_sums);
           }
