@@ -12,6 +12,7 @@
 #include "gemm/gemm.hpp"
 #include "gemm/internal/bf16_driver.hpp"
 #include "onednn_peer.hpp"
+#include "peer_rows.hpp"
 
 namespace zum_bench {
 namespace {
@@ -20,23 +21,10 @@ using std::size_t;
 using zum_runtime::bfloat16;
 using zum_runtime::gemm::Transpose;
 
-struct Bf16Shape {
-  size_t m, n, k;
-  unsigned threads = 1;
-};
+using Shape = PeerShape;
 
-const std::vector<Bf16Shape> bf16_shapes{
-    {256, 256, 256},  {1024, 1024, 1024}, {2048, 2048, 2048}, {16, 1024, 1024},
-    {1024, 16, 1024}, {100, 300, 77},     {1, 4096, 4096},    {2048, 2048, 2048, 2},
-};
-
-std::string name_of(const Bf16Shape& s) {
-  // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on one long concatenation.
-  std::string name = "bf16 ";
-  name.append(std::to_string(s.m)).append("x").append(std::to_string(s.n));
-  name.append("x").append(std::to_string(s.k));
-  if (s.threads != 1) name.append(" ").append(std::to_string(s.threads)).append(" threads");
-  return name;
+std::string name_of(const Shape& s) {
+  return peer_row_name("bf16", s);
 }
 
 std::vector<float> random_floats(size_t count, unsigned seed) {
@@ -53,14 +41,14 @@ std::vector<bfloat16> rounded(const std::vector<float>& values) {
   return narrow;
 }
 
-void count_flops(benchmark::State& state, const Bf16Shape& s) {
+void count_flops(benchmark::State& state, const Shape& s) {
   state.counters["GFLOPS"] = benchmark::Counter(2.0 * double(s.m) * double(s.n) * double(s.k) / 1e9,
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
-enum class Way { one_shot, packed, float_multiply, onednn, onednn_reordered };
+using Way = PeerWay;
 
-void multiply(benchmark::State& state, Bf16Shape s, Way way) {
+void multiply(benchmark::State& state, Shape s, Way way) {
   const std::vector<float> a_wide = random_floats(s.m * s.k, 1),
                            b_wide = random_floats(s.k * s.n, 2);
   const std::vector<bfloat16> a = rounded(a_wide), b = rounded(b_wide);
@@ -122,23 +110,13 @@ void convert(benchmark::State& state, Conversion conversion) {
                                               benchmark::Counter::kIsIterationInvariantRate);
 }
 
-const char* const way_names[] = {"zum", "zum packed", "zum f32", "onednn", "onednn reordered"};
 const char* const conversion_names[] = {"to_bfloat16", "to_float", "memcpy"};
 
 }  // namespace
 
 void register_bf16_rows() {
-  const bool with_onednn = make_onednn_matmul(1, 1, 1, nullptr, nullptr, nullptr, false) != nullptr;
-  if (!with_onednn) std::fprintf(stderr, "oneDNN not built in: its bf16 figures are left out\n");
-  for (const Bf16Shape& shape : bf16_shapes) {
-    for (const Way way :
-         {Way::one_shot, Way::packed, Way::float_multiply, Way::onednn, Way::onednn_reordered}) {
-      const bool onednn_way = way == Way::onednn || way == Way::onednn_reordered;
-      if (onednn_way && (!with_onednn || shape.threads != 1)) continue;
-      const std::string name = name_of(shape) + "/" + way_names[static_cast<int>(way)];
-      benchmark::RegisterBenchmark(name.c_str(), multiply, shape, way);
-    }
-  }
+  register_peer_rows(
+      "bf16", make_onednn_matmul(1, 1, 1, nullptr, nullptr, nullptr, false) != nullptr, multiply);
   for (const Conversion conversion :
        {Conversion::to_bfloat16, Conversion::to_float, Conversion::memcpy_floats}) {
     const std::string name =
@@ -148,18 +126,9 @@ void register_bf16_rows() {
 }
 
 void print_bf16_table(const std::function<double(const std::string&)>& rate) {
-  if (rate(name_of(bf16_shapes.front()) + "/zum") == 0) return;
-  std::printf("\nbf16, GFLOPS\n%-26s %8s %8s %8s %8s %9s %9s %9s %9s\n", "shape", "zum", "packed",
-              "zum f32", "onednn", "reordered", "zum/f32", "zum/dnn", "pack/re");
+  if (rate(name_of(peer_shapes.front()) + "/zum") == 0) return;
+  print_peer_table("bf16", "bf16, GFLOPS", rate);
   const auto ratio = [](double x, double y) { return y > 0 ? x / y : 0.0; };
-  for (const Bf16Shape& shape : bf16_shapes) {
-    const std::string name = name_of(shape);
-    double figures[5];
-    for (int way = 0; way < 5; ++way) figures[way] = rate(name + "/" + way_names[way]);
-    std::printf("%-26s %8.1f %8.1f %8.1f %8.1f %9.1f %9.2f %9.2f %9.2f\n", name.c_str(), figures[0],
-                figures[1], figures[2], figures[3], figures[4], ratio(figures[0], figures[2]),
-                ratio(figures[0], figures[3]), ratio(figures[1], figures[4]));
-  }
   const double memcpy_rate = rate("convert 1M/memcpy");
   std::printf("\nconversions of 1M elements, GB/s of float bytes: memcpy %.1f\n", memcpy_rate);
   for (const char* conversion : {"to_bfloat16", "to_float"}) {

@@ -11,6 +11,7 @@
 #include "gemm/gemm.hpp"
 #include "gemm/internal/int8_driver.hpp"
 #include "onednn_peer.hpp"
+#include "peer_rows.hpp"
 
 namespace zum_bench {
 namespace {
@@ -19,22 +20,10 @@ using std::size_t;
 using zum_runtime::gemm::Accumulate;
 using zum_runtime::gemm::Transpose;
 
-struct Int8Shape {
-  size_t m, n, k;
-  unsigned threads = 1;
-};
+using Shape = PeerShape;
 
-const std::vector<Int8Shape> int8_shapes{
-    {256, 256, 256},  {1024, 1024, 1024}, {2048, 2048, 2048}, {16, 1024, 1024},
-    {1024, 16, 1024}, {100, 300, 77},     {1, 4096, 4096},    {2048, 2048, 2048, 2},
-};
-
-std::string name_of(const Int8Shape& s) {
-  std::string name = "int8 ";
-  name.append(std::to_string(s.m)).append("x").append(std::to_string(s.n));
-  name.append("x").append(std::to_string(s.k));
-  if (s.threads != 1) name.append(" ").append(std::to_string(s.threads)).append(" threads");
-  return name;
+std::string name_of(const Shape& s) {
+  return peer_row_name("int8", s);
 }
 
 template <typename T>
@@ -46,9 +35,9 @@ std::vector<T> random_values(size_t count, int low, int high, unsigned seed) {
   return values;
 }
 
-enum class Way { one_shot, packed, float_multiply, onednn, onednn_reordered };
+using Way = PeerWay;
 
-void run_onednn(benchmark::State& state, const Int8Shape& s, bool reordered) {
+void run_onednn(benchmark::State& state, const Shape& s, bool reordered) {
   const auto a = random_values<std::uint8_t>(s.m * s.k, 0, 255, 1);
   const auto b = random_values<std::int8_t>(s.k * s.n, -128, 127, 2);
   std::vector<std::int32_t> c(s.m * s.n);
@@ -57,7 +46,7 @@ void run_onednn(benchmark::State& state, const Int8Shape& s, bool reordered) {
   for (auto _ : state) matmul->run();
 }
 
-void run_float(benchmark::State& state, const Int8Shape& s) {
+void run_float(benchmark::State& state, const Shape& s) {
   const auto a = random_values<float>(s.m * s.k, -100, 100, 1);
   const auto b = random_values<float>(s.k * s.n, -100, 100, 2);
   std::vector<float> c(s.m * s.n);
@@ -69,7 +58,7 @@ void run_float(benchmark::State& state, const Int8Shape& s) {
 }
 
 // Zero points of 0: the form oneDNN is measured in.
-void run_zum(benchmark::State& state, const Int8Shape& s, bool packed_b) {
+void run_zum(benchmark::State& state, const Shape& s, bool packed_b) {
   const auto a = random_values<std::uint8_t>(s.m * s.k, 0, 255, 1);
   const auto b = random_values<std::int8_t>(s.k * s.n, -128, 127, 2);
   std::vector<std::int32_t> c(s.m * s.n);
@@ -95,7 +84,7 @@ void run_zum(benchmark::State& state, const Int8Shape& s, bool packed_b) {
   state.SetLabel(std::string(driver::int8_path_name(driver::chosen_int8_path())));
 }
 
-void multiply(benchmark::State& state, Int8Shape s, Way way) {
+void multiply(benchmark::State& state, Shape s, Way way) {
   if (way == Way::onednn || way == Way::onednn_reordered) {
     run_onednn(state, s, way == Way::onednn_reordered);
   } else if (way == Way::float_multiply) {
@@ -107,38 +96,17 @@ void multiply(benchmark::State& state, Int8Shape s, Way way) {
                                               benchmark::Counter::kIsIterationInvariantRate);
 }
 
-const char* const way_names[] = {"zum", "zum packed", "zum f32", "onednn", "onednn reordered"};
-
 }  // namespace
 
 void register_int8_rows() {
-  const bool with_onednn =
-      make_onednn_int8_matmul(1, 1, 1, nullptr, nullptr, nullptr, false) != nullptr;
-  if (!with_onednn) std::fprintf(stderr, "oneDNN not built in: its int8 figures are left out\n");
-  for (const Int8Shape& shape : int8_shapes) {
-    for (const Way way :
-         {Way::one_shot, Way::packed, Way::float_multiply, Way::onednn, Way::onednn_reordered}) {
-      const bool onednn_way = way == Way::onednn || way == Way::onednn_reordered;
-      if (onednn_way && (!with_onednn || shape.threads != 1)) continue;
-      const std::string name = name_of(shape) + "/" + way_names[static_cast<int>(way)];
-      benchmark::RegisterBenchmark(name.c_str(), multiply, shape, way);
-    }
-  }
+  register_peer_rows("int8",
+                     make_onednn_int8_matmul(1, 1, 1, nullptr, nullptr, nullptr, false) != nullptr,
+                     multiply);
 }
 
 void print_int8_table(const std::function<double(const std::string&)>& rate) {
-  if (rate(name_of(int8_shapes.front()) + "/zum") == 0) return;
-  std::printf("\nint8 (u8 x s8 -> s32), GOPS\n%-26s %8s %8s %8s %8s %9s %9s %9s %9s\n", "shape",
-              "zum", "packed", "zum f32", "onednn", "reordered", "zum/f32", "zum/dnn", "pack/re");
-  const auto ratio = [](double x, double y) { return y > 0 ? x / y : 0.0; };
-  for (const Int8Shape& shape : int8_shapes) {
-    const std::string name = name_of(shape);
-    double figures[5];
-    for (int way = 0; way < 5; ++way) figures[way] = rate(name + "/" + way_names[way]);
-    std::printf("%-26s %8.1f %8.1f %8.1f %8.1f %9.1f %9.2f %9.2f %9.2f\n", name.c_str(), figures[0],
-                figures[1], figures[2], figures[3], figures[4], ratio(figures[0], figures[2]),
-                ratio(figures[0], figures[3]), ratio(figures[1], figures[4]));
-  }
+  if (rate(name_of(peer_shapes.front()) + "/zum") == 0) return;
+  print_peer_table("int8", "int8 (u8 x s8 -> s32), GOPS", rate);
 }
 
 }  // namespace zum_bench

@@ -13,6 +13,7 @@
 #include "gemm/internal/bf16_driver.hpp"
 #include "gemm/internal/kernel_table.hpp"
 #include "gemm/internal/kernels/bf16_dot_tile.hpp"
+#include "gemm_cases.hpp"
 #include "panic_capture.hpp"
 
 namespace {
@@ -48,27 +49,10 @@ bfloat16 random_bf16(std::mt19937& generator) {
   return to_bfloat16(value(generator));
 }
 
-struct Case {
-  Transpose transpose_a;
-  Transpose transpose_b;
-  size_t m, n, k;
-};
-
-std::string describe(const Case& c) {
-  return std::to_string(c.m) + " x " + std::to_string(c.n) + " x " + std::to_string(c.k) +
-         (c.transpose_a == Transpose::yes ? " A^T" : "") +
-         (c.transpose_b == Transpose::yes ? " B^T" : "");
-}
-
-// A stored operand, its row stride five wider than its columns.
-struct Stored {
-  size_t rows, columns;
-  size_t stride() const { return columns + 5; }
-  size_t elements() const { return rows == 0 ? 0 : (rows - 1) * stride() + columns; }
-};
-Stored stored(Transpose transpose, size_t rows, size_t columns) {
-  return transpose == Transpose::no ? Stored{rows, columns} : Stored{columns, rows};
-}
+using Case = zum_runtime::testing::GemmCase;
+using zum_runtime::testing::describe;
+using Stored = zum_runtime::testing::PaddedMatrix<5>;
+constexpr auto stored = zum_runtime::testing::stored_as<5>;
 
 constexpr float gap = -777.0f;
 

@@ -11,6 +11,7 @@
 #include "gemm/gemm.hpp"
 #include "gemm/internal/int8_driver.hpp"
 #include "gemm/internal/kernel_table.hpp"
+#include "gemm_cases.hpp"
 #include "panic_capture.hpp"
 #include "simd/internal/paths.hpp"
 
@@ -32,27 +33,10 @@ std::vector<Int8Path> int8_paths() {
   return paths;
 }
 
-struct Case {
-  Transpose transpose_a;
-  Transpose transpose_b;
-  size_t m, n, k;
-};
-
-std::string describe(const Case& c) {
-  return std::to_string(c.m) + " x " + std::to_string(c.n) + " x " + std::to_string(c.k) +
-         (c.transpose_a == Transpose::yes ? " A^T" : "") +
-         (c.transpose_b == Transpose::yes ? " B^T" : "");
-}
-
-// A stored operand, its row stride seven wider than its columns.
-struct Stored {
-  size_t rows, columns;
-  size_t stride() const { return columns + 7; }
-  size_t elements() const { return rows == 0 ? 0 : (rows - 1) * stride() + columns; }
-};
-Stored stored(Transpose transpose, size_t rows, size_t columns) {
-  return transpose == Transpose::no ? Stored{rows, columns} : Stored{columns, rows};
-}
+using Case = zum_runtime::testing::GemmCase;
+using zum_runtime::testing::describe;
+using Stored = zum_runtime::testing::PaddedMatrix<7>;
+constexpr auto stored = zum_runtime::testing::stored_as<7>;
 
 constexpr std::int32_t gap = -777;
 

@@ -12,7 +12,9 @@
 #include <zum_runtime/bfloat16.hpp>
 #include <zum_runtime/panic.hpp>
 
-// Matrix multiplication through the library's blocked buffers.
+// Matrix multiplication through the library's blocked buffers. The whole public GEMM, every
+// element type, in the one header its callers include: longer than the library's other
+// sources, most of it the contract written out.
 //
 //   C ← alpha · op(A) · op(B) + beta · C
 //
