@@ -41,7 +41,8 @@ inline const char* const peer_ways[] = {"zum", "zum packed", "zum f32", "onednn"
 // in, on one thread.
 template <typename Run>
 void register_peer_rows(const char* type, bool with_onednn, Run run) {
-  if (!with_onednn) std::fprintf(stderr, "oneDNN not built in: its %s figures are left out\n", type);
+  if (!with_onednn)
+    std::fprintf(stderr, "oneDNN not built in: its %s figures are left out\n", type);
   for (const PeerShape& shape : peer_shapes) {
     for (const PeerWay way : {PeerWay::one_shot, PeerWay::packed, PeerWay::float_multiply,
                               PeerWay::onednn, PeerWay::onednn_reordered}) {

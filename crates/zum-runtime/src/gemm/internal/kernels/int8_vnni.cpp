@@ -52,19 +52,20 @@ word byte_sum(const std::uint8_t* row, size_t count, std::uint8_t flip) {
 
 // Lines whose k runs along the stored row (op(A) untransposed, op(B) transposed): each quad is
 // four stored bytes, copied into its line's column of the panel.
+// Words from `first_word` on: the ones before are the caller's.
 void pack_rows(StridedMatrix<std::uint8_t> x, size_t count, size_t depth, size_t width, word flip,
-               word* block) {
+               word* block, size_t first_word = 0) {
   const size_t words = (depth + 3) / 4;
   const size_t whole = depth / 4;
   for (size_t panel = 0; panel < count; panel += width) {
     word* to = block + panel * words;
     for (size_t i = 0; i < width; ++i) {
       if (panel + i >= count) {
-        for (size_t q = 0; q < words; ++q) to[q * width + i] = 0;
+        for (size_t q = first_word; q < words; ++q) to[q * width + i] = 0;
         continue;
       }
       const std::uint8_t* line = x.data + (panel + i) * x.row_step;
-      for (size_t q = 0; q < whole; ++q) {
+      for (size_t q = first_word; q < whole; ++q) {
         word w;
         std::memcpy(&w, line + 4 * q, sizeof w);
         to[q * width + i] = w ^ flip;
@@ -83,11 +84,63 @@ void sum_rows(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, std::uin
   for (size_t i = 0; i < rows; ++i) sums[i] = byte_sum(a.data + i * a.row_step, depth, flip);
 }
 
+// Sixteen rows of sixteen words into sixteen columns: word w of every row, in row order. The
+// unpacks leave word 4L + j of rows 4r .. 4r + 3 in lane L of u[4r + j]; the lane moves gather
+// each word's four lanes.
+// (Each unpack written with every lane merged: g++ 12's plain forms warn of
+// an uninitialized value inside its own header, as lanes_of's do.)
+void transpose_words(__m512i (&r)[16]) {
+  __m512i t[16], u[16];
+  for (size_t i = 0; i < 16; i += 2) {
+    t[i] = _mm512_mask_unpacklo_epi32(r[i], 0xffff, r[i], r[i + 1]);
+    t[i + 1] = _mm512_mask_unpackhi_epi32(r[i], 0xffff, r[i], r[i + 1]);
+  }
+  for (size_t i = 0; i < 16; i += 4) {
+    u[i] = _mm512_mask_unpacklo_epi64(t[i], 0xff, t[i], t[i + 2]);
+    u[i + 1] = _mm512_mask_unpackhi_epi64(t[i], 0xff, t[i], t[i + 2]);
+    u[i + 2] = _mm512_mask_unpacklo_epi64(t[i + 1], 0xff, t[i + 1], t[i + 3]);
+    u[i + 3] = _mm512_mask_unpackhi_epi64(t[i + 1], 0xff, t[i + 1], t[i + 3]);
+  }
+  for (size_t j = 0; j < 4; ++j) {
+    const __m512i even_lanes_low = lanes_of<0x88>(u[j], u[4 + j]);
+    const __m512i odd_lanes_low = lanes_of<0xdd>(u[j], u[4 + j]);
+    const __m512i even_lanes_high = lanes_of<0x88>(u[8 + j], u[12 + j]);
+    const __m512i odd_lanes_high = lanes_of<0xdd>(u[8 + j], u[12 + j]);
+    r[j] = lanes_of<0x88>(even_lanes_low, even_lanes_high);
+    r[8 + j] = lanes_of<0xdd>(even_lanes_low, even_lanes_high);
+    r[4 + j] = lanes_of<0x88>(odd_lanes_low, odd_lanes_high);
+    r[12 + j] = lanes_of<0xdd>(odd_lanes_low, odd_lanes_high);
+  }
+}
+
+// op(A) untransposed, 64 bytes (16 quads) of each of a panel's rows at a time, turned so that
+// each quad's 12 rows are stored together; the quads past the last whole 16 as pack_rows does.
+void pack_rows_by_sixteen(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, word flip,
+                          word* block) {
+  const size_t words = (depth + 3) / 4;
+  const size_t whole = depth / 64 * 16;
+  const __m512i flips = _mm512_set1_epi32(int(flip));
+  for (size_t panel = 0; panel < rows; panel += mr) {
+    const size_t panel_rows = std::min(mr, rows - panel);
+    word* to = block + panel * words;
+    for (size_t q = 0; q < whole; q += 16) {
+      __m512i quads[16] = {};
+      for (size_t i = 0; i < panel_rows; ++i) {
+        quads[i] =
+            _mm512_xor_si512(_mm512_loadu_si512(a.data + (panel + i) * a.row_step + 4 * q), flips);
+      }
+      transpose_words(quads);
+      for (size_t w = 0; w < 16; ++w) _mm512_mask_storeu_epi32(to + (q + w) * mr, 0x0fff, quads[w]);
+    }
+  }
+  pack_rows(a, rows, depth, mr, flip, block, whole);
+}
+
 void pack_a(StridedMatrix<std::uint8_t> a, size_t rows, size_t depth, Values values, word* block,
             word* row_sums) {
   if (a.column_step != 1) return pack_quads_a(a, rows, depth, values, block, row_sums);
   const word flip = values.is_signed ? 0x80808080u : 0u;
-  pack_rows(a, rows, depth, mr, flip, block);
+  pack_rows_by_sixteen(a, rows, depth, flip, block);
   if (row_sums == nullptr) return;
   for (size_t i = 0; i < rows; ++i)
     row_sums[i] = byte_sum(a.data + i * a.row_step, depth, static_cast<std::uint8_t>(flip));
