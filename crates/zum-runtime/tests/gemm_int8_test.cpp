@@ -295,6 +295,10 @@ TEST_CASE("gemm int8: refusals panic in the float form's words with C untouched"
        "stride 4 need",
        4, 15, 4, own},
       {"gemm 4 x 4 x 4: c overlaps a", 4, 16, 4, in_c},
+      {"gemm 4 x 4 x 4: a: 4 rows of stride 18446744073709551615 span more memory than exists",
+       SIZE_MAX, 64, 4, own},
+      {"gemm 4 x 4 x 4: c: 4 rows of stride 4611686018427387904 span more memory than exists", 4,
+       64, size_t{1} << 62, own},
   };
   for (const auto& one : cases) {
     INFO(one.message.value_or("accepted"));
@@ -303,6 +307,36 @@ TEST_CASE("gemm int8: refusals panic in the float form's words with C untouched"
     CHECK(report->message == *one.message);
     for (const std::int32_t x : c) REQUIRE(x == gap);
   }
+}
+
+TEST_CASE("gemm int8: the packed B's refusals and B's own, in the float form's words",
+          "[gemm][int8]") {
+  const std::vector<std::int8_t> b(64, 1);
+  std::vector<std::int32_t> c(64, gap);
+  const auto b_refusal = panic_of([&] {
+    multiply(Transpose::no, Transpose::no, 4, 4, 4, std::span<const std::int8_t>(b), 4,
+             std::int8_t{0}, std::span<const std::int8_t>(b).first(10), 4, std::int8_t{0},
+             Accumulate::yes, std::span<std::int32_t>(c), 4);
+  });
+  REQUIRE(b_refusal.has_value());
+  CHECK(b_refusal->message ==
+        "gemm 4 x 4 x 4: b holds 10 elements, fewer than the 16 its 4 x 4 elements with row "
+        "stride 4 need");
+  const auto pack_refusal = panic_of([&] {
+    (void)pack_b(Transpose::yes, 4, 5, std::span<const std::int8_t>(b), 3, std::int8_t{1});
+  });
+  REQUIRE(pack_refusal.has_value());
+  CHECK(pack_refusal->message == "gemm pack_b 4 x 5: b_row_stride 3 is less than its 4 columns");
+  // C overlapping B's bytes: B read from C's first row.
+  const std::span<const std::int8_t> b_in_c(reinterpret_cast<const std::int8_t*>(c.data()), 16);
+  const auto overlap = panic_of([&] {
+    multiply(Transpose::no, Transpose::no, 4, 4, 4, std::span<const std::int8_t>(b), 4,
+             std::int8_t{0}, b_in_c, 4, std::int8_t{0}, Accumulate::no, std::span<std::int32_t>(c),
+             4);
+  });
+  REQUIRE(overlap.has_value());
+  CHECK(overlap->message == "gemm 4 x 4 x 4: c overlaps b");
+  for (const std::int32_t x : c) REQUIRE(x == gap);
 }
 
 TEST_CASE("gemm int8: A's bytes may lie in C's memory the call does not touch", "[gemm][int8]") {
