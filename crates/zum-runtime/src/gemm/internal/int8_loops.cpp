@@ -113,11 +113,15 @@ void run_block(const Int8Problem& q, const Kernels& kernels, const word* a_slab,
   const bool accumulate = slab.index > 0 || p.beta != 0;
   for (size_t row = 0; row < p.m; row += block_rows) {
     const size_t rows = std::min(block_rows, p.m - row);
+    // A stored op(A) splits the block's rows evenly: 16 rows run as two tiles of 8, not 12 and
+    // a 4-row tile that does a third of the work a step. Packed panels are mr rows each.
+    const size_t tiles = (rows + kernels.mr - 1) / kernels.mr;
+    const size_t tile_rows = a_slab == nullptr ? (rows + tiles - 1) / tiles : kernels.mr;
     for (size_t panel = 0; panel < columns; panel += kernels.nr) {
-      for (size_t tile = row; tile < row + rows; tile += kernels.mr) {
+      for (size_t tile = row; tile < row + rows; tile += tile_rows) {
         const kernels::int8::Output out{p.c.data() + tile * p.c_row_stride + column + panel,
                                         p.c_row_stride,
-                                        std::min(kernels.mr, row + rows - tile),
+                                        std::min(tile_rows, row + rows - tile),
                                         std::min(kernels.nr, columns - panel),
                                         accumulate,
                                         row_offsets ? row_offsets + tile : nullptr,
