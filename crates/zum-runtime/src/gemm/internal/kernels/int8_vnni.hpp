@@ -67,13 +67,15 @@ struct LastQuads {
   size_t row_step;
   size_t depth;
   std::uint8_t flip;
-  word at(size_t i, size_t q) const {
-    word w = 0;
-    for (size_t e = 0; 4 * q + e < depth; ++e)
-      w |= word{static_cast<std::uint8_t>(data[i * row_step + 4 * q + e] ^ flip)} << (8 * e);
-    return w;
+  // The bytes left past the last whole quad, a masked load: the others read as zero.
+  __m512i quad(size_t i, size_t q) const {
+    const auto bytes = static_cast<__mmask16>((1u << (depth - 4 * q)) - 1u);
+    const __m128i loaded = _mm_maskz_loadu_epi8(bytes, data + i * row_step + 4 * q);
+    const __m128i flipped =
+        _mm_xor_si128(loaded, _mm_maskz_mov_epi8(bytes, _mm_set1_epi8(static_cast<char>(flip))));
+    // Zero-masked with every lane kept: g++ 12's plain broadcast warns inside its own header.
+    return _mm512_maskz_broadcastd_epi32(0xffff, flipped);
   }
-  __m512i quad(size_t i, size_t q) const { return _mm512_set1_epi32(int(at(i, q))); }
 };
 
 template <size_t rows, size_t vectors>
