@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -17,10 +16,6 @@ namespace {
 
 using namespace zum_runtime::gemm;
 using Clock = std::chrono::steady_clock;
-
-Transpose transpose(bool yes) {
-  return yes ? Transpose::yes : Transpose::no;
-}
 
 struct Int8Operands {
   std::vector<std::uint8_t> a;  // signed A's bytes are two's complement
@@ -59,17 +54,13 @@ struct Int8Operands {
 
 // The sampled elements of C that differ from Σ (a − za)(b − zb) modulo 2³².
 size_t wrong_elements(const Arguments& arguments, const Int8Operands& x, size_t& checked) {
-  const size_t elements = arguments.m * arguments.n;
-  checked = std::min(elements, sampled_elements);
   size_t wrong = 0;
-  for (size_t sample = 0; sample < checked; ++sample) {
-    const size_t at = sampled_at(sample, elements, checked);
-    const size_t i = at / arguments.n, j = at % arguments.n;
+  checked = for_each_sampled(arguments, [&](size_t i, size_t j, size_t at) {
     std::int64_t sum = 0;
     for (size_t p = 0; p < arguments.k; ++p)
       sum += x.value_of_a(i, p, arguments.transpose_a) * x.value_of_b(p, j, arguments.transpose_b);
     if (x.c[at] != static_cast<std::int32_t>(static_cast<std::uint32_t>(sum))) ++wrong;
-  }
+  });
   return wrong;
 }
 
@@ -132,13 +123,7 @@ Outcome run_int8(const Arguments& arguments, bool signed_a) {
                Accumulate::no, c, n, options);
     }
   };
-  for (unsigned run = 0; run < arguments.repeat; ++run) {
-    const auto start = Clock::now();
-    multiply_once();
-    if (run > 0) {
-      outcome.timed_seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
-  }
+  time_runs(arguments, multiply_once, outcome);
   outcome.wrong = wrong_elements(arguments, x, outcome.checked);
   describe(arguments, x, outcome);
   return outcome;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,11 +50,27 @@ void require_memory(const Arguments& arguments, size_t element_bytes);
 // The 8-bit integer runs (gemm_e2e_int8.cpp): unsigned or signed A, signed B, int32 C.
 Outcome run_int8(const Arguments& arguments, bool signed_a);
 
-// The elements of C a run checks: all of them up to this many, else this many spread evenly.
-inline constexpr size_t sampled_elements = 4096;
-inline size_t sampled_at(size_t sample, size_t elements, size_t checked) {
-  return elements <= sampled_elements ? sample : sample * (elements / checked);
+inline zum_runtime::gemm::Transpose transpose(bool yes) {
+  return yes ? zum_runtime::gemm::Transpose::yes : zum_runtime::gemm::Transpose::no;
 }
+
+// The elements of C a run checks: all of them up to 4,096, else 4,096 spread evenly. Calls
+// check(i, j, at) for each, at = i · n + j, and returns how many it checked.
+template <typename Check>
+size_t for_each_sampled(const Arguments& arguments, Check check) {
+  constexpr size_t sampled_elements = 4096;
+  const size_t elements = arguments.m * arguments.n;
+  const size_t checked = std::min(elements, sampled_elements);
+  for (size_t sample = 0; sample < checked; ++sample) {
+    const size_t at = elements <= sampled_elements ? sample : sample * (elements / checked);
+    check(at / arguments.n, at % arguments.n, at);
+  }
+  return checked;
+}
+
+// Runs `multiply` arguments.repeat times, the first untimed, into outcome.timed_seconds,
+// showing progress on a terminal once the runs have gone on for a while.
+void time_runs(const Arguments& arguments, const std::function<void()>& multiply, Outcome& outcome);
 
 // Prints the summary, as text or as one JSON object.
 void print_summary(const Arguments& arguments, const Outcome& outcome, bool passed);

@@ -35,10 +35,6 @@ constexpr int check_failed_status = 1;
 constexpr int bad_input_status = 2;
 constexpr double progress_after_seconds = 2.0;
 
-Transpose transpose(bool yes) {
-  return yes ? Transpose::yes : Transpose::no;
-}
-
 }  // namespace
 
 void require_memory(const Arguments& arguments, size_t element_bytes) {
@@ -114,12 +110,8 @@ struct Operands {
 // adds (k + 2) · 2⁻¹²⁶ · 2 for the subnormals its dot products take as zero.
 template <typename T>
 double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, size_t& checked) {
-  const size_t elements = arguments.m * arguments.n;
-  checked = std::min(elements, sampled_elements);
   double largest = 0;
-  for (size_t sample = 0; sample < checked; ++sample) {
-    const size_t at = sampled_at(sample, elements, checked);
-    const size_t i = at / arguments.n, j = at % arguments.n;
+  checked = for_each_sampled(arguments, [&](size_t i, size_t j, size_t at) {
     long double exact = 0, magnitude = 0;
     for (size_t p = 0; p < arguments.k; ++p) {
       const long double a = value_of(arguments.transpose_a ? x.a[p * x.a_row_stride + i]
@@ -139,7 +131,7 @@ double largest_error_fraction(const Arguments& arguments, const Operands<T>& x, 
                                          : static_cast<double>(error / bound);
     largest = std::max(largest,
                        std::isnan(fraction) ? std::numeric_limits<double>::infinity() : fraction);
-  }
+  });
   return largest;
 }
 
@@ -214,6 +206,17 @@ Outcome run(const Arguments& arguments) {
                                   x.a_row_stride, b, x.b_row_stride, zero, c, arguments.n, options);
     }
   };
+  time_runs(arguments, multiply, outcome);
+  outcome.largest_error_fraction = largest_error_fraction(arguments, x, outcome.checked);
+  describe(arguments, x, outcome);
+  return outcome;
+}
+
+}  // namespace
+
+void time_runs(const Arguments& arguments, const std::function<void()>& multiply,
+               Outcome& outcome) {
+  using Clock = std::chrono::steady_clock;
   const auto started = Clock::now();
   for (unsigned run = 0; run < arguments.repeat; ++run) {
     const auto start = Clock::now();
@@ -224,10 +227,9 @@ Outcome run(const Arguments& arguments) {
     show_progress(run + 1, arguments.repeat,
                   std::chrono::duration<double>(Clock::now() - started).count());
   }
-  outcome.largest_error_fraction = largest_error_fraction(arguments, x, outcome.checked);
-  describe(arguments, x, outcome);
-  return outcome;
 }
+
+namespace {
 
 void add_options(CLI::App& app, Arguments& arguments) {
   const auto positive = CLI::Range(size_t{1}, std::numeric_limits<size_t>::max());

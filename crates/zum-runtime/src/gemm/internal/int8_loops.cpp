@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstring>
 
 #include "gemm/internal/block_packing.hpp"
 #include "gemm/internal/int8_driver.hpp"

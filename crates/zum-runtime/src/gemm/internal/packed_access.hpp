@@ -47,12 +47,10 @@ struct PackedAccess {
     driver::pack_b_whole_bf16(p, driver::chosen_bf16_path(), memory);
   }
 
-  template <typename T, typename In>
-  static PackedB<In> pack(driver::Problem<T, In> problem) {
-    problem.packing_b = true;
-    driver::validate_packing(problem);
-    const Packing packing = packing_of(problem);
-    PackedB<In> packed;
+  // A PackedB of op(B) of a validated pack_b problem, its memory allocated, not yet filled.
+  template <typename Element, typename T, typename In>
+  static PackedB<Element> allocated(const driver::Problem<T, In>& problem, const Packing& packing) {
+    PackedB<Element> packed;
     packed.k_ = problem.k;
     packed.n_ = problem.n;
     packed.transpose_b_ = problem.transpose_b;
@@ -60,16 +58,26 @@ struct PackedAccess {
     packed.form_ = packing.form;
     packed.bytes_ = packing.bytes;
     packed.memory_ = allocate(packed.bytes_);
-    if (problem.k != 0 && problem.n != 0) fill(problem, packed.memory_.get());
     packed.valid_ = true;
     return packed;
   }
 
-  // The one-shot problem the packed multiply stands for, reading B from its packing.
   template <typename T, typename In>
+  static PackedB<In> pack(driver::Problem<T, In> problem) {
+    problem.packing_b = true;
+    driver::validate_packing(problem);
+    PackedB<In> packed = allocated<In>(problem, packing_of(problem));
+    if (problem.k != 0 && problem.n != 0) fill(problem, packed.memory_.get());
+    return packed;
+  }
+
+  // The one-shot problem the packed multiply stands for, reading B from its packing. Its
+  // operands are of type In; B's elements (Element) are In but for signed bytes, which the
+  // 8-bit problem reads as bytes.
+  template <typename T, typename In, typename Element>
   static driver::Problem<T, In> problem(Transpose transpose_a, std::size_t m, T alpha,
                                         std::span<const In> a, std::size_t a_row_stride,
-                                        const PackedB<In>& b, T beta, std::span<T> c,
+                                        const PackedB<Element>& b, T beta, std::span<T> c,
                                         std::size_t c_row_stride, Options options) {
     require_valid(m, b);
     driver::Problem<T, In> p{transpose_a, b.transpose_b_, m,  b.n_, b.k_, alpha,
@@ -89,19 +97,12 @@ struct PackedAccess {
     const driver::Int8Path path = driver::chosen_int8_path();
     const auto& kernels = driver::int8_kernels(path);
     const driver::Int8Packing packing = driver::int8_packing(problem.k, problem.n, kernels);
-    PackedB<std::int8_t> packed;
-    packed.k_ = problem.k;
-    packed.n_ = problem.n;
-    packed.transpose_b_ = problem.transpose_b;
-    packed.panel_columns_ = packing.panel_columns;
-    packed.form_ = static_cast<std::uint8_t>(path);
+    PackedB<std::int8_t> packed = allocated<std::int8_t>(
+        problem, {static_cast<std::uint8_t>(path), packing.panel_columns, packing.bytes});
     packed.zero_point_ = static_cast<std::int8_t>(q.b_zero_point);
-    packed.bytes_ = packing.bytes;
-    packed.memory_ = allocate(packed.bytes_);
     if (problem.k != 0 && problem.n != 0) {
       driver::pack_b_whole_int8(q, kernels, elements<std::uint32_t>(packed));
     }
-    packed.valid_ = true;
     return packed;
   }
 
@@ -111,24 +112,10 @@ struct PackedAccess {
                                      kernels::int8::Values a_values, const PackedB<std::int8_t>& b,
                                      Accumulate accumulate, std::span<std::int32_t> c,
                                      std::size_t c_row_stride, Options options) {
-    require_valid(m, b);
-    driver::Int8Operands p{transpose_a,
-                           b.transpose_b_,
-                           m,
-                           b.n_,
-                           b.k_,
-                           1,
-                           a,
-                           a_row_stride,
-                           {},
-                           b.n_,
-                           accumulate == Accumulate::yes,
-                           c,
-                           c_row_stride};
-    p.threads = options.threads;
+    const driver::Int8Operands p = problem<std::int32_t, std::uint8_t>(
+        transpose_a, m, 1, a, a_row_stride, b, accumulate == Accumulate::yes ? 1 : 0, c,
+        c_row_stride, options);
     const auto& kernels = driver::int8_kernels(path_of(b));
-    p.packed_b = {elements<const std::uint8_t>(b), kernels::round_up(b.n_, b.panel_columns_),
-                  b.panel_columns_, 0};
     const std::size_t sums_offset = driver::int8_packing(b.k_, b.n_, kernels).sums_offset;
     return {p, a_values, b.zero_point_, elements<const std::uint32_t>(b) + sums_offset};
   }
