@@ -29,10 +29,14 @@ void gemm(const char* routine, const ColumnMajorCall<T>& call) {
 
 char transpose_letter(int transpose) {
   switch (transpose) {
-    case CblasNoTrans: return 'N';
-    case CblasTrans: return 'T';
-    case CblasConjTrans: return 'C';
-    default: return '?';
+    case CblasNoTrans:
+      return 'N';
+    case CblasTrans:
+      return 'T';
+    case CblasConjTrans:
+      return 'C';
+    default:
+      return '?';
   }
 }
 
@@ -92,14 +96,14 @@ ZUM_BLAS_EXPORT void cblas_sgemm(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transa,
                                  CBLAS_TRANSPOSE transb, int m, int n, int k, float alpha,
                                  const float* a, int lda, const float* b, int ldb, float beta,
                                  float* c, int ldc) {
-  zum_runtime::blas::cblas_gemm<float>("SGEMM ", layout, transa, transb, m, n, k, alpha, a, lda,
-                                       b, ldb, beta, c, ldc);
+  zum_runtime::blas::cblas_gemm<float>("SGEMM ", layout, transa, transb, m, n, k, alpha, a, lda, b,
+                                       ldb, beta, c, ldc);
 }
 
 ZUM_BLAS_EXPORT void cblas_dgemm(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transa,
                                  CBLAS_TRANSPOSE transb, int m, int n, int k, double alpha,
                                  const double* a, int lda, const double* b, int ldb, double beta,
                                  double* c, int ldc) {
-  zum_runtime::blas::cblas_gemm<double>("DGEMM ", layout, transa, transb, m, n, k, alpha, a,
-                                        lda, b, ldb, beta, c, ldc);
+  zum_runtime::blas::cblas_gemm<double>("DGEMM ", layout, transa, transb, m, n, k, alpha, a, lda, b,
+                                        ldb, beta, c, ldc);
 }

@@ -21,15 +21,15 @@ std::string trimmed_name(const char* routine, size_t length) {
 }
 
 std::string lowercase(std::string text) {
-  for (char& letter : text) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  for (char& letter : text)
+    letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
   return text;
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void xerbla_(const char* routine,
-                                                                const int* info,
-                                                                size_t routine_length) {
+extern "C" __attribute__((visibility("default"))) void xerbla_(const char* routine, const int* info,
+                                                               size_t routine_length) {
   const std::string name = trimmed_name(routine, routine_length);
   const zum_runtime::blas::CblasCall call = zum_runtime::blas::current_cblas_call();
   if (call.active) {

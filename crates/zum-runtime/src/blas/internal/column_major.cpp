@@ -16,9 +16,13 @@ bool is_transpose_letter(char letter) {
 }
 
 // Real matrices: 'C' (conjugate transpose) is the transpose.
-bool transposes(char letter) { return letter != 'N' && letter != 'n'; }
+bool transposes(char letter) {
+  return letter != 'N' && letter != 'n';
+}
 
-Transpose transpose_of(char letter) { return transposes(letter) ? Transpose::yes : Transpose::no; }
+Transpose transpose_of(char letter) {
+  return transposes(letter) ? Transpose::yes : Transpose::no;
+}
 
 }  // namespace
 
@@ -46,8 +50,7 @@ int first_bad_argument(const ColumnMajorCall<T>& call) {
 
 template <typename T>
 bool is_quick_return(const ColumnMajorCall<T>& call) {
-  return call.m == 0 || call.n == 0 ||
-         ((call.alpha == T{0} || call.k == 0) && call.beta == T{1});
+  return call.m == 0 || call.n == 0 || ((call.alpha == T{0} || call.k == 0) && call.beta == T{1});
 }
 
 template <typename T>
@@ -63,18 +66,16 @@ void multiply(const ColumnMajorCall<T>& call, unsigned threads) {
     return reads_operands ? std::span<const T>(data, stored_extent(rows, columns, ld))
                           : std::span<const T>();
   };
-  gemm::multiply(transpose_of(call.transb), transpose_of(call.transa),
-                 static_cast<std::size_t>(call.n), static_cast<std::size_t>(call.m),
-                 static_cast<std::size_t>(call.k), call.alpha,
-                 operand(call.b, rows_of_b, columns_of_b, call.ldb),
-                 static_cast<std::size_t>(call.ldb),
-                 operand(call.a, rows_of_a, columns_of_a, call.lda),
-                 static_cast<std::size_t>(call.lda), call.beta,
-                 std::span<T>(call.c, stored_extent(call.m, call.n, call.ldc)),
-                 static_cast<std::size_t>(call.ldc), gemm::Options{threads});
+  gemm::multiply(
+      transpose_of(call.transb), transpose_of(call.transa), static_cast<std::size_t>(call.n),
+      static_cast<std::size_t>(call.m), static_cast<std::size_t>(call.k), call.alpha,
+      operand(call.b, rows_of_b, columns_of_b, call.ldb), static_cast<std::size_t>(call.ldb),
+      operand(call.a, rows_of_a, columns_of_a, call.lda), static_cast<std::size_t>(call.lda),
+      call.beta, std::span<T>(call.c, stored_extent(call.m, call.n, call.ldc)),
+      static_cast<std::size_t>(call.ldc), gemm::Options{threads});
 }
 
-#define ZUM_INSTANTIATE(T)                                        \
+#define ZUM_INSTANTIATE(T)                                       \
   template int first_bad_argument<T>(const ColumnMajorCall<T>&); \
   template bool is_quick_return<T>(const ColumnMajorCall<T>&);   \
   template void multiply<T>(const ColumnMajorCall<T>&, unsigned);

@@ -18,11 +18,16 @@ int cblas_position(int info, bool row_major) {
   const int position = info + 1;
   if (!row_major) return position;
   switch (position) {
-    case 4: return 5;
-    case 5: return 4;
-    case 9: return 11;
-    case 11: return 9;
-    default: return position;
+    case 4:
+      return 5;
+    case 5:
+      return 4;
+    case 9:
+      return 11;
+    case 11:
+      return 9;
+    default:
+      return position;
   }
 }
 
