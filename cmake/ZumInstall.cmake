@@ -1,11 +1,15 @@
-# Installs zum_runtime as a package: the library and its public headers under
+# Installs zum_runtime as a package: the library (and libzum_blas) and its public headers under
 # include/zum_runtime/, zum-layout and zum-gemm-e2e when they are built, a CMake package (zum::runtime, with config
 # and version files) and a pkg-config file. Included from the library's directory.
 include(CMakePackageConfigHelpers)
 
 set(zum_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zum_runtime)
 
-install(TARGETS zum_runtime EXPORT zum_runtime_targets
+set(zum_installed_libraries zum_runtime)
+if(TARGET zum_blas)
+  list(APPEND zum_installed_libraries zum_blas)
+endif()
+install(TARGETS ${zum_installed_libraries} EXPORT zum_runtime_targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -40,3 +44,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/zum_runtime.pc.in ${PROJECT_BINARY_DI
   @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zum_runtime.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(TARGET zum_blas)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/zum_blas.pc.in ${PROJECT_BINARY_DIR}/zum_blas.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/zum_blas.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -43,7 +43,8 @@ std::vector<Case> cases() {
       {256, 256, 256}, {1024, 1024, 1024}, {16, 1024, 1024}, {1024, 16, 1024}, {100, 300, 77}};
   for (const auto layout : {CblasColMajor, CblasRowMajor}) {
     for (const auto& [ta, tb] : {std::pair{CblasNoTrans, CblasNoTrans},
-                                 {CblasTrans, CblasNoTrans}, {CblasNoTrans, CblasTrans}}) {
+                                 {CblasTrans, CblasNoTrans},
+                                 {CblasNoTrans, CblasTrans}}) {
       for (const auto& s : shapes) all.push_back({s[0], s[1], s[2], layout, ta, tb});
     }
     all.push_back({1024, 1024, 1024, layout, CblasNoTrans, CblasNoTrans, true});
@@ -70,9 +71,8 @@ struct Operands {
     a.resize(std::size_t(a_rows) * std::size_t(a_columns));
     b.resize(std::size_t(b_rows) * std::size_t(b_columns));
     c.resize(std::size_t(x.m) * std::size_t(x.n));
-    for (auto* values : {&a, &b, &c}) std::generate(values->begin(), values->end(), [&] {
-        return value(random);
-      });
+    for (auto* values : {&a, &b, &c})
+      std::generate(values->begin(), values->end(), [&] { return value(random); });
   }
 };
 

@@ -50,8 +50,8 @@ void fortran_gemm(const Arguments& x, T alpha, const T* a, const T* b, T beta, T
 }
 
 template <typename T>
-void c_gemm(int layout, int transa, int transb, const Arguments& x, T alpha, const T* a,
-            const T* b, T beta, T* c) {
+void c_gemm(int layout, int transa, int transb, const Arguments& x, T alpha, const T* a, const T* b,
+            T beta, T* c) {
   const auto l = static_cast<CBLAS_LAYOUT>(layout);
   const auto ta = static_cast<CBLAS_TRANSPOSE>(transa);
   const auto tb = static_cast<CBLAS_TRANSPOSE>(transb);
@@ -62,7 +62,9 @@ void c_gemm(int layout, int transa, int transb, const Arguments& x, T alpha, con
   }
 }
 
-bool transposes(char letter) { return letter != 'N' && letter != 'n'; }
+bool transposes(char letter) {
+  return letter != 'N' && letter != 'n';
+}
 
 // Column-major storage with leading dimension ld: element (i, j) at i + j · ld.
 template <typename T>
@@ -92,8 +94,9 @@ void check_product(const Arguments& x, T alpha, const Matrix<T>& a, const Matrix
       }
       long double exact = 0, magnitude = 0;
       for (int p = 0; p < x.k; ++p) {
-        const long double term = static_cast<long double>(transposes(x.transa) ? a.at(p, i) : a.at(i, p)) *
-                                 (transposes(x.transb) ? b.at(j, p) : b.at(p, j));
+        const long double term =
+            static_cast<long double>(transposes(x.transa) ? a.at(p, i) : a.at(i, p)) *
+            (transposes(x.transb) ? b.at(j, p) : b.at(p, j));
         exact += term;
         magnitude += std::fabs(term);
       }
@@ -121,18 +124,17 @@ void check_fortran_call(const Arguments& x, T alpha, T beta, std::mt19937& rando
 }
 
 const std::vector<Arguments> shapes{
-    {'N', 'N', 1, 1, 1, 1, 1, 1},       {'N', 'N', 33, 17, 65, 35, 66, 40},
-    {'T', 'N', 17, 40, 9, 9, 12, 20},   {'N', 'T', 65, 3, 31, 65, 3, 70},
+    {'N', 'N', 1, 1, 1, 1, 1, 1},         {'N', 'N', 33, 17, 65, 35, 66, 40},
+    {'T', 'N', 17, 40, 9, 9, 12, 20},     {'N', 'T', 65, 3, 31, 65, 3, 70},
     {'t', 'c', 12, 129, 50, 60, 130, 12}, {'c', 'n', 100, 77, 300, 300, 300, 101},
     {'n', 't', 16, 300, 200, 16, 300, 16}};
 
-TEST_CASE("blas sgemm_ and dgemm_ match a long double product within the error bound",
-          "[blas]") {
+TEST_CASE("blas sgemm_ and dgemm_ match a long double product within the error bound", "[blas]") {
   std::mt19937 random(7);
   for (const Arguments& x : shapes) {
     for (const auto& [alpha, beta] : {std::pair{1.0, 0.0}, {0.7, 1.3}, {-2.0, 1.0}}) {
-      INFO(x.transa << x.transb << " " << x.m << " x " << x.n << " x " << x.k << " alpha "
-                    << alpha << " beta " << beta);
+      INFO(x.transa << x.transb << " " << x.m << " x " << x.n << " x " << x.k << " alpha " << alpha
+                    << " beta " << beta);
       check_fortran_call<float>(x, float(alpha), float(beta), random);
       check_fortran_call<double>(x, alpha, beta, random);
     }
@@ -140,14 +142,15 @@ TEST_CASE("blas sgemm_ and dgemm_ match a long double product within the error b
   REQUIRE(reports().empty());
 }
 
-TEST_CASE("blas cblas row-major is the row-major product, column-major the Fortran one",
-          "[blas]") {
+TEST_CASE("blas cblas row-major is the row-major product, column-major the Fortran one", "[blas]") {
   // Row-major A (m × k, lda) is column-major Aᵀ: the same call with the letters the other way
   // round checks it against the Fortran form.
   std::mt19937 random(11);
   const int m = 37, n = 70, k = 45;
-  for (const auto& [ta, tb] : {std::pair{CblasNoTrans, CblasNoTrans}, {CblasTrans, CblasNoTrans},
-                               {CblasNoTrans, CblasTrans}, {CblasConjTrans, CblasTrans}}) {
+  for (const auto& [ta, tb] : {std::pair{CblasNoTrans, CblasNoTrans},
+                               {CblasTrans, CblasNoTrans},
+                               {CblasNoTrans, CblasTrans},
+                               {CblasConjTrans, CblasTrans}}) {
     const bool a_t = ta != CblasNoTrans, b_t = tb != CblasNoTrans;
     const Matrix<float> a(a_t ? m : k, a_t ? k : m, (a_t ? m : k) + 2, random);  // row-major Aᵀ
     const Matrix<float> b(b_t ? k : n, b_t ? n : k, (b_t ? k : n) + 1, random);
@@ -241,8 +244,8 @@ TEST_CASE("blas cblas reports through xerbla_ with the reference CBLAS's numbers
     INFO(bad.what);
     std::vector<float> a(8, 1), b(8, 1), c(8, 5);
     reports().clear();
-    c_gemm<float>(bad.layout, bad.transa, bad.transb, bad.arguments, 1.0f, a.data(), b.data(),
-                  0.0f, c.data());
+    c_gemm<float>(bad.layout, bad.transa, bad.transb, bad.arguments, 1.0f, a.data(), b.data(), 0.0f,
+                  c.data());
     REQUIRE(reports().size() == 1);
     CHECK(reports()[0].routine == "SGEMM ");
     CHECK(reports()[0].info == bad.info);
@@ -291,8 +294,8 @@ TEST_CASE("blas C overlapping A is refused with C untouched, not a crash", "[bla
 TEST_CASE("blas threads: the count set is the count got, below 1 the default again", "[blas]") {
   const int initial = zum_blas_get_num_threads();
   REQUIRE(initial >= 1);
-  for (const auto& [set, got] : {std::pair{3, 3}, {1, 1}, {0, initial}, {7, 7}, {-4, initial},
-                                 {1 << 30, 4096}}) {
+  for (const auto& [set, got] :
+       {std::pair{3, 3}, {1, 1}, {0, initial}, {7, 7}, {-4, initial}, {1 << 30, 4096}}) {
     zum_blas_set_num_threads(set);
     CHECK(zum_blas_get_num_threads() == got);
   }
