@@ -2,6 +2,7 @@
 // its own xerbla_, which must receive every report in place of the library's.
 #include <zum_runtime/blas.h>
 
+#include <sys/mman.h>
 #include <catch2/catch.hpp>
 
 #include <cmath>
@@ -289,6 +290,30 @@ TEST_CASE("blas C overlapping A is refused with C untouched, not a crash", "[bla
   const Arguments x{'N', 'N', 2, 2, 2, 2, 2, 2};
   fortran_gemm<float>(x, 1.0f, memory.data(), memory.data() + 8, 0.0f, memory.data() + 2);
   REQUIRE(memory == std::vector<float>(16, 1));
+}
+
+TEST_CASE("blas offsets past 2^31 elements are 64-bit", "[blas]") {
+  // Aᵀ stored 1 × 3 with leading dimension 2³⁰: its last element lies 2³¹ floats (8 GiB) past its
+  // first, beyond a 32-bit int. Address space only: the pages touched are all that is backed.
+  const int lda = 1 << 30;
+  const std::size_t bytes = (2 * std::size_t(lda) + 1) * sizeof(float);
+  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (memory == MAP_FAILED) {
+    WARN("8 GiB of address space unavailable: not checked");
+    return;
+  }
+  float* a = static_cast<float*>(memory);
+  a[0] = 3;
+  a[std::size_t(lda)] = 5;
+  a[2 * std::size_t(lda)] = 7;
+  const float b = 2;
+  float c[3] = {NAN, NAN, NAN};
+  fortran_gemm<float>({'T', 'N', 3, 1, 1, lda, 1, 3}, 1.0f, a, &b, 0.0f, c);
+  munmap(memory, bytes);
+  REQUIRE(c[0] == 6);
+  REQUIRE(c[1] == 10);
+  REQUIRE(c[2] == 14);
 }
 
 TEST_CASE("blas threads: the count set is the count got, below 1 the default again", "[blas]") {
