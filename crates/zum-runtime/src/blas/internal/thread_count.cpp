@@ -18,6 +18,8 @@ constexpr unsigned most_threads = 4096;
 // 0: the default.
 std::atomic<unsigned> chosen_threads{0};
 
+// The GEMM's thread split counts cores the same way, but internally: a shared runtime does not
+// export it to this library.
 unsigned cores_available() {
   cpu_set_t set;
   CPU_ZERO(&set);
