@@ -60,9 +60,16 @@ std::string name_of(Bf16Path path) {
 
 // The float bits a test walks: every float in optimized x86-64 builds, every 251st (with
 // every rounding case of the lower half still met) where the walk would take minutes:
-// unoptimized builds, and other architectures, run under emulation in CI, whose one path is
-// the scalar form itself.
-#if defined(__OPTIMIZE__) && defined(__x86_64__)
+// unoptimized and sanitized builds, and other architectures, run under emulation in CI, whose
+// one path is the scalar form itself.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZUM_TEST_SANITIZED
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZUM_TEST_SANITIZED
+#endif
+#endif
+#if defined(__OPTIMIZE__) && defined(__x86_64__) && !defined(ZUM_TEST_SANITIZED)
 constexpr std::uint64_t float_step = 1;
 #else
 constexpr std::uint64_t float_step = 251;

@@ -30,7 +30,7 @@ RunDescription describe_bf16(const Bf16Problem& p, Bf16Path path) {
                   p.packed_b.padded_columns, p.packed_b.nr, 0};
     return describe(f, path.simd);
   }
-  const auto parts = static_cast<unsigned>(parts_of(p, threads_asked(p.threads)).size());
+  const auto parts = static_cast<unsigned>(part_count(p, threads_asked(p.threads)));
   return {"dot products",        "pair panels",         "pair panels",
           kernels::bf16_dot::mr, kernels::bf16_dot::nr, parts};
 }

@@ -32,7 +32,7 @@ const kernels::int8::Kernels& int8_kernels(Int8Path path) {
 RunDescription describe_int8(const Int8Problem& q, Int8Path path) {
   const kernels::int8::Kernels& kernels = int8_kernels(path);
   const auto parts =
-      static_cast<unsigned>(parts_of(q.operands, threads_asked(q.operands.threads)).size());
+      static_cast<unsigned>(part_count(q.operands, threads_asked(q.operands.threads)));
   const std::string_view form = kernels.k_per_word == 4 ? "quad panels" : "pair panels";
   if (runs_int8_stored(q, kernels)) {
     return {"stored", "stored", "stored", kernels::int8::stored_rows, 64, parts};

@@ -79,7 +79,7 @@ void run_plan(const Problem<T>& p, const PathKernels<T>& kernels, const Plan& pl
 template <typename T>
 RunDescription describe(const Problem<T>& p, SimdPath path) {
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
-  const auto parts = static_cast<unsigned>(parts_of(p, threads_asked(p.threads)).size());
+  const auto parts = static_cast<unsigned>(part_count(p, threads_asked(p.threads)));
   const Plan plan = chosen_plan(p, kernels);
   const bool b_stored = p.transpose_b == Transpose::no && !is_packed(p);
   const kernels::Tile& tile = plan.narrow_panels ? kernels.narrow : kernels.wide;

@@ -48,18 +48,32 @@ Problem<T, In> columns_of(Problem<T, In> p, size_t first, size_t count) {
   return p;
 }
 
+// Parts run along the longer of m and n, in whole units of the tile.
+struct Split {
+  bool by_rows;
+  size_t extent, multiple, units;
+};
+Split split_of(size_t m, size_t n) {
+  const bool by_rows = m >= n;
+  const size_t extent = by_rows ? m : n;
+  const size_t multiple = by_rows ? thread_row_multiple : thread_column_multiple;
+  return {by_rows, extent, multiple, (extent + multiple - 1) / multiple};
+}
+
 }  // namespace
 
 template <typename T, typename In>
-std::vector<Problem<T, In>> parts_of(const Problem<T, In>& p, unsigned threads) {
-  const bool by_rows = p.m >= p.n;
-  const size_t extent = by_rows ? p.m : p.n;
-  const size_t multiple = by_rows ? thread_row_multiple : thread_column_multiple;
-  const size_t units = (extent + multiple - 1) / multiple;
+size_t part_count(const Problem<T, In>& p, unsigned threads) {
   const double multiply_adds = double(p.m) * double(p.n) * double(p.k);
   const double per_thread = multiply_adds_per_thread * static_cast<double>(sizeof(T) / sizeof(In));
   const size_t by_work = static_cast<size_t>(std::max(1.0, multiply_adds / per_thread));
-  const size_t count = std::min({size_t{threads}, units, by_work});
+  return std::min({size_t{threads}, split_of(p.m, p.n).units, by_work});
+}
+
+template <typename T, typename In>
+std::vector<Problem<T, In>> parts_of(const Problem<T, In>& p, unsigned threads) {
+  const auto [by_rows, extent, multiple, units] = split_of(p.m, p.n);
+  const size_t count = part_count(p, threads);
   std::vector<Problem<T, In>> parts;
   for (size_t part = 0; part < count; ++part) {
     const size_t first = std::min(extent, units * part / count * multiple);
@@ -96,6 +110,7 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
 }
 
 #define ZUM_INSTANTIATE(T)                                                      \
+  template size_t part_count<T, T>(const Problem<T>&, unsigned);                \
   template std::vector<Problem<T>> parts_of<T, T>(const Problem<T>&, unsigned); \
   template void run<T>(const Problem<T>&, SimdPath, Strategy);
 ZUM_INSTANTIATE(float)
@@ -105,5 +120,8 @@ template std::vector<Problem<float, bfloat16>> parts_of<float, bfloat16>(
     const Problem<float, bfloat16>&, unsigned);
 template std::vector<Problem<std::int32_t, std::uint8_t>> parts_of<std::int32_t, std::uint8_t>(
     const Problem<std::int32_t, std::uint8_t>&, unsigned);
+template size_t part_count<float, bfloat16>(const Problem<float, bfloat16>&, unsigned);
+template size_t part_count<std::int32_t, std::uint8_t>(const Problem<std::int32_t, std::uint8_t>&,
+                                                       unsigned);
 
 }  // namespace zum_runtime::gemm::driver

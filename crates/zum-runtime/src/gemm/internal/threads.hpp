@@ -9,9 +9,13 @@
 // The split of a call over threads (threads.cpp). Internal.
 namespace zum_runtime::gemm::driver {
 
-// The parts of a problem that `threads` threads take, and the threads a problem asks for.
+// The parts of a problem that `threads` threads take, how many there are (from the shape
+// alone: a problem that only describes a call may hold no operands), and the threads a
+// problem asks for.
 template <typename T, typename In>
 std::vector<Problem<T, In>> parts_of(const Problem<T, In>& problem, unsigned threads);
+template <typename T, typename In>
+std::size_t part_count(const Problem<T, In>& problem, unsigned threads);
 unsigned threads_asked(unsigned threads);
 
 // Runs each part on its own thread, the first on the caller's; a failure in any part is
