@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "blocked_data.hpp"
@@ -102,20 +103,34 @@ struct Operands {
 
 // Each element of C against a long double reference, within (k + 2) · ε · (|alpha| Σ|a||b| +
 // |beta c|); every element outside the m × n result unchanged. Returns the first failure.
+// The exact op(A)·op(B) of each element and the sum of its products' magnitudes, row by row:
+// computed once per operands when many runs are checked against them.
+using ExactProducts = std::vector<std::pair<long double, long double>>;
 template <typename T>
-std::string check_against_reference(const Operands<T>& before, const std::vector<T>& after, T alpha,
-                                    T beta) {
+ExactProducts exact_products(const Operands<T>& x) {
+  ExactProducts products;
+  for (size_t i = 0; i < x.shape.m; ++i) {
+    for (size_t j = 0; j < x.shape.n; ++j) {
+      long double exact = 0, magnitude = 0;
+      for (size_t p = 0; p < x.shape.k; ++p) {
+        const long double product = (long double)x.op_a(i, p) * x.op_b(p, j);
+        exact += product;
+        magnitude += std::fabs(product);
+      }
+      products.emplace_back(exact, magnitude);
+    }
+  }
+  return products;
+}
+
+template <typename T>
+std::string check_against_reference(const Operands<T>& before, const ExactProducts& products,
+                                    const std::vector<T>& after, T alpha, T beta) {
   const Case& s = before.shape;
   const long double epsilon = std::numeric_limits<T>::epsilon();
   for (size_t i = 0; i < s.m; ++i) {
     for (size_t j = 0; j < s.n; ++j) {
-      long double exact = 0;
-      long double magnitude = 0;
-      for (size_t p = 0; p < s.k; ++p) {
-        const long double product = (long double)before.op_a(i, p) * before.op_b(p, j);
-        exact += product;
-        magnitude += std::fabs(product);
-      }
+      auto [exact, magnitude] = products[i * s.n + j];
       const size_t at = i * before.c_shape.stride() + j;
       const long double c_term = beta == T(0) ? 0.0L : (long double)beta * before.c[at];
       exact = alpha * exact + c_term;
@@ -136,15 +151,26 @@ std::string check_against_reference(const Operands<T>& before, const std::vector
   return "";
 }
 
-// Runs the case on `path` with `strategy` and checks it.
 template <typename T>
-std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alpha, T beta) {
-  Operands<T> operands(s);
-  const Operands<T> before = operands;
+std::string check_against_reference(const Operands<T>& before, const std::vector<T>& after, T alpha,
+                                    T beta) {
+  return check_against_reference(before, exact_products(before), after, alpha, beta);
+}
+
+// Runs the case's operands on `path` with `strategy` and checks them.
+template <typename T>
+std::string run_and_check(const Operands<T>& before, const ExactProducts& products, SimdPath path,
+                          Strategy strategy, T alpha, T beta) {
+  Operands<T> operands = before;
   const auto problem = operands.problem(alpha, beta);
   driver::validate(problem);
   driver::run(problem, path, strategy);
-  return check_against_reference(before, operands.c, alpha, beta);
+  return check_against_reference(before, products, operands.c, alpha, beta);
+}
+template <typename T>
+std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alpha, T beta) {
+  const Operands<T> before(s);
+  return run_and_check(before, exact_products(before), path, strategy, alpha, beta);
 }
 
 const std::vector<Transpose> both{Transpose::no, Transpose::yes};
@@ -194,11 +220,13 @@ void check_every_path_and_strategy() {
   for (const auto& dims : edge_shapes) {
     for (Transpose ta : both) {
       for (Transpose tb : both) {
-        const Case s{ta, tb, dims[0], dims[1], dims[2]};
+        const Operands<T> before(Case{ta, tb, dims[0], dims[1], dims[2]});
+        const ExactProducts products = exact_products(before);
         for (SimdPath path : kernels::runnable_paths()) {
           for (Strategy strategy : strategies) {
             INFO(zum_runtime::simd::simd_path_name(path) << " strategy " << int(strategy));
-            const std::string failure = run_and_check<T>(s, path, strategy, T(1), T(0));
+            const std::string failure =
+                run_and_check<T>(before, products, path, strategy, T(1), T(0));
             REQUIRE(failure == "");
           }
         }
