@@ -1,6 +1,6 @@
 # Configures, builds and installs zum_runtime as a shared library, then checks its soname and
 # that it exports only the public API. Unoptimized, without debug information or libzum_blas:
-# what is checked is the build's, and so it takes half the time of a Release build.
+# what is checked is the build's, and so it takes two thirds of a Release build's time.
 #   -DSOURCE=<project root> -DBINARY=<work dir> -DGENERATOR=<generator> -DCXX=<compiler>
 set(build "${BINARY}/build")
 set(prefix "${BINARY}/prefix")
