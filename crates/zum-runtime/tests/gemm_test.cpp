@@ -496,13 +496,11 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
         std::vector<T> buffer(elements, T(99));
         kernels::pack_rows(op_b, depth, columns, nr, buffer.data());
         check(buffer);
-        if (transpose == Transpose::no) continue;
-        // Each path turns whole blocks over in registers and copies the edges.
+        // Each path packs in vectors: whole blocks or rows, and the edges.
         for (SimdPath path : kernels::runnable_paths()) {
-          std::vector<T> turned(elements, T(99));
-          kernels::path_kernels<T>(path).pack_transposed_rows(op_b, depth, columns, nr,
-                                                              turned.data());
-          check(turned);
+          std::vector<T> packed(elements, T(99));
+          kernels::path_kernels<T>(path).pack_panels(op_b, depth, columns, nr, packed.data());
+          check(packed);
         }
       }
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -62,12 +61,8 @@ template <typename T>
 void pack_b(const Problem<T>& p, const PathKernels<T>& kernels, size_t depth_start, size_t column,
             size_t depth, size_t columns, const kernels::Tile& tile, T* buffer) {
   const StridedMatrix<T> from = op_b(p).offset(depth_start, column);
-  if (p.transpose_b == Transpose::yes) {
-    kernels.pack_transposed_rows(from, depth, columns, tile.nr, buffer);
-    return;
-  }
-  if (depth % 16 != 0) {
-    kernels::pack_rows(from, depth, columns, tile.nr, buffer);
+  if (p.transpose_b == Transpose::yes || depth % 16 != 0) {
+    kernels.pack_panels(from, depth, columns, tile.nr, buffer);
     return;
   }
   const size_t elements = depth * round_up(columns, tile.nr);
@@ -133,18 +128,14 @@ void pack_channels(StridedMatrix<T> a, size_t rows, size_t depth, T* buffer) {
   }
 }
 
-// Row by row, a contiguous row copied whole; small calls spend most of their time here.
+// Row by row, element by element: the definition the path kernels are held to.
 template <typename T>
 void pack_rows(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr, T* buffer) {
   const size_t padding = (round_up(depth, 16) - depth) * nr;
   for (size_t panel = 0; panel < columns; panel += nr) {
     const size_t width = std::min(nr, columns - panel);
     for (size_t p = 0; p < depth; ++p, buffer += nr) {
-      if (b.column_step == 1) {
-        std::memcpy(buffer, &b.at(p, panel), width * sizeof(T));
-      } else {
-        for (size_t j = 0; j < width; ++j) buffer[j] = b.at(p, panel + j);
-      }
+      for (size_t j = 0; j < width; ++j) buffer[j] = b.at(p, panel + j);
       std::fill(buffer + width, buffer + nr, T{0});
     }
     std::fill(buffer, buffer + padding, T{0});

@@ -38,9 +38,9 @@ struct PathKernels {
   // contiguous at b_columns + j · b_stride, zero past depth; b_stride a multiple of 16.
   void (*few_columns)(StridedMatrix<T> a, const T* b_columns, size_t depth, size_t b_stride,
                       Output<T> output);
-  // pack_rows for a transposed op(B) (row_step 1), turning blocks over in registers.
-  void (*pack_transposed_rows)(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr,
-                               T* buffer);
+  // pack_rows in vectors: a transposed op(B) (row_step 1) turned over in registers, an
+  // untransposed one (column_step 1) a vector of a row at a time.
+  void (*pack_panels)(StridedMatrix<T> b, size_t depth, size_t columns, size_t nr, T* buffer);
 };
 
 // The paths this processor runs the GEMM on, the portable one first and the fastest last.

@@ -45,8 +45,8 @@ void run_stored(const Problem<T>& p, const PathKernels<T>& kernels) {
     }
     if (whole_columns != p.n) {
       const size_t columns = p.n - whole_columns;
-      kernels::pack_rows(op_b(p).offset(depth_start, whole_columns), depth, columns, nr,
-                         tail_panel);
+      kernels.pack_panels(op_b(p).offset(depth_start, whole_columns), depth, columns, nr,
+                          tail_panel);
       kernels.stored_a_wide(a, tail_panel, depth, round_up(depth, 16),
                             out.offset(0, whole_columns));
     }

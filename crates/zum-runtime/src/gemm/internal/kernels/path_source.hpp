@@ -11,6 +11,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "gemm/internal/operands.hpp"
 #include "gemm/internal/tiles.hpp"
 #include "internal/pair_interleave.hpp"
