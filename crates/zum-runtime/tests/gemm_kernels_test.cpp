@@ -235,10 +235,11 @@ TEMPLATE_TEST_CASE("every path's few-columns tiles compute their definition", "[
     const PathKernels<T>& kernels = path_kernels<T>(path);
     const size_t lanes = 64 / sizeof(T);  // at most; around it covers the narrower paths too
     for (const bool transposed : {false, true}) {
-      // Row chunks of 1 to 8 rows along k, of 1 to 8 vectors down the rows.
+      // Row chunks of 1 to 8 rows along k, of 1 to 8 vectors down the rows, the last masked.
       for (size_t rows : around({2, 4, 8, lanes / 4, lanes, 2 * lanes, 4 * lanes, 8 * lanes})) {
         for (size_t columns = 1; columns <= max_few_columns; ++columns) {
-          for (size_t depth : around({lanes / 4, lanes / 2, lanes, 2 * lanes})) {
+          // Depths below a vector's lanes start in narrower vectors.
+          for (size_t depth : around({2, lanes / 4, lanes / 2, lanes, 2 * lanes})) {
             // B's padding holds values, not the zeros the loops put there: a kernel that
             // multiplies past depth fails.
             const size_t stride = round_up(depth, 16);

@@ -35,7 +35,7 @@ struct PathKernels {
   // accumulating into C, which must already hold beta · C.
   void (*sweep)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
   // op(A) read where stored against op(B)'s output.columns ≤ max_few_columns columns, column j
-  // contiguous at b_columns + j · b_stride, zero past depth; b_stride a multiple of 16.
+  // contiguous at b_columns + j · b_stride (depth elements read of each).
   void (*few_columns)(StridedMatrix<T> a, const T* b_columns, size_t depth, size_t b_stride,
                       Output<T> output);
   // pack_rows in vectors: a transposed op(B) (row_step 1) turned over in registers, an

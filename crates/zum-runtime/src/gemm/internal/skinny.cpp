@@ -127,6 +127,10 @@ template <typename T>
 void run_columns(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
   if (p.n > kernels::max_few_columns && p.m == 1) return run_one_row(p, kernels);
   if (p.n > kernels::max_few_columns) return run_stored_a(p, kernels, narrow);
+  // A transposed B's columns are its stored rows, contiguous already.
+  if (p.transpose_b == Transpose::yes && !is_packed(p)) {
+    return kernels.few_columns(op_a(p), p.b.data(), p.k, p.b_row_stride, output(p));
+  }
   const size_t stride = round_up(p.k, 16);
   T* columns = workspace<T>(1, p.n * stride);
   copy_columns(p, stride, columns);
