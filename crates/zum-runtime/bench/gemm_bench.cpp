@@ -163,6 +163,19 @@ const std::vector<Shape> switch_shapes{
     {16, 10, 619},
     {127, 4, 29},
     {509, 1, 53},
+    // Few columns of op(B) over k: dot products along k against a narrow panel.
+    {200, 4, 8},
+    {200, 4, 24},
+    {200, 4, 48},
+    {200, 4, 96},
+    {200, 4, 192},
+    {200, 3, 24},
+    {200, 3, 96},
+    {200, 2, 8},
+    {200, 2, 24},
+    {200, 2, 48},
+    {200, 1, 48},
+    {200, 1, 96},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {

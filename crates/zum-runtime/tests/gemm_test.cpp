@@ -514,6 +514,13 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
     std::string_view way;
   } cases[] = {
       {{no, no, 1000, 4, 100}, "columns"},     // few columns
+      {{no, no, 200, 4, 95}, "stored_a"},      // few columns, shallower than dot products pay
+      {{no, no, 200, 3, 47}, "stored_a"},      //
+      {{no, no, 200, 3, 48}, "columns"},       //
+      {{no, no, 200, 2, 15}, "stored_a"},      //
+      {{no, no, 200, 2, 16}, "columns"},       //
+      {{no, no, 200, 1, 2}, "columns"},        //
+      {{yes, no, 200, 4, 8}, "columns"},       // down the rows of a transposed A
       {{yes, yes, 50, 1, 3}, "columns"},       //
       {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
       {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored

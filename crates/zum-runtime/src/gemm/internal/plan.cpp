@@ -43,6 +43,9 @@ template <typename T>
 Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool b_untransposed = p.transpose_b == Transpose::no;
   const bool narrow = p.n <= kernels.narrow.nr;
+  if (p.n <= few_columns_limit && p.transpose_a == Transpose::no && p.k < dot_products_depth[p.n]) {
+    return {Strategy::stored_a, true};
+  }
   if (p.n <= few_columns_limit || (p.m == 1 && !b_untransposed)) {
     return {Strategy::columns, narrow};
   }

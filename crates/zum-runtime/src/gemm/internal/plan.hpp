@@ -58,6 +58,10 @@ constexpr size_t stored_deep_rows_limit = 16;
 // lanes.
 constexpr size_t few_columns_limit = 4;
 static_assert(few_columns_limit <= kernels::max_few_columns);
+// Dot products along k pay a fold of their partial sums each result; a narrow panel, one
+// multiply-add a step for all the columns. The dot products win from this depth on, by the
+// number of columns (200 × n × k, one core: n = 2 from 16, n = 3 from 48, n = 4 from 96).
+constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
 
 // How a problem runs, decided once from the whole problem so that every thread's part of it
 // runs the same way.
