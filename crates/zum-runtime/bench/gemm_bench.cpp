@@ -176,6 +176,15 @@ const std::vector<Shape> switch_shapes{
     {200, 2, 48},
     {200, 1, 48},
     {200, 1, 96},
+    // A transposed B, shallow: both packed, or op(A) where stored.
+    {484, 204, 2, Transpose::no, Transpose::yes},
+    {13, 178, 3, Transpose::no, Transpose::yes},
+    {300, 300, 8, Transpose::no, Transpose::yes},
+    {300, 300, 32, Transpose::no, Transpose::yes},
+    {300, 300, 64, Transpose::no, Transpose::yes},
+    {300, 300, 128, Transpose::no, Transpose::yes},
+    {300, 300, 8, Transpose::yes, Transpose::yes},
+    {300, 300, 32, Transpose::yes, Transpose::no},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {

@@ -533,6 +533,8 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, no, 17, 512, 1024}, "blocked"},    // neither
       {{no, no, 200, 100, 4096}, "stored_a"},  // few columns, op(B) past the L2
       {{no, yes, 20, 20, 20}, "stored_a"},     // transposed B of few columns
+      {{no, yes, 300, 300, 15}, "stored_a"},   // transposed B, shallower than a group of k
+      {{no, yes, 300, 300, 16}, "blocked"},    //
       {{no, yes, 200, 256, 32}, "blocked"},    // transposed B of many
   };
   for (const auto& [shape, way] : cases) {

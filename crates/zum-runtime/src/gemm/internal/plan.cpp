@@ -54,7 +54,7 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   if (narrow && !row_past_partial_panel) return {Strategy::stored_a, true};
   if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
   if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
-  if (p.n <= stored_a_columns_limit) return {Strategy::stored_a, false};
+  if (p.n <= stored_a_columns_limit || p.k < packed_a_depth) return {Strategy::stored_a, false};
   return {Strategy::blocked, false};
 }
 
