@@ -131,7 +131,7 @@ using zum_runtime::gemm::driver::Strategy;
 const std::vector<std::pair<Strategy, const char*>> strategies{
     {Strategy::sweep, "sweep"},       {Strategy::stored, "stored"},
     {Strategy::stored_a, "stored_a"}, {Strategy::blocked, "blocked"},
-    {Strategy::columns, "columns"},
+    {Strategy::columns, "columns"},   {Strategy::small, "small"},
 };
 const std::vector<Shape> switch_shapes{
     {1, 1024, 1024},
@@ -185,6 +185,22 @@ const std::vector<Shape> switch_shapes{
     {300, 300, 128, Transpose::no, Transpose::yes},
     {300, 300, 8, Transpose::yes, Transpose::yes},
     {300, 300, 32, Transpose::yes, Transpose::no},
+    // Tiny calls, summed result by result or through the kernels.
+    {2, 2, 1},
+    {4, 4, 3},
+    {12, 4, 1, Transpose::yes},
+    {9, 6, 3},
+    {16, 8, 2},
+    {8, 16, 4},
+    {5, 9, 10},
+    {3, 3, 24},
+    {1, 4, 66},
+    {1, 6, 40},
+    {8, 21, 2, Transpose::no, Transpose::yes},
+    {8, 8, 8, Transpose::yes, Transpose::yes},
+    {16, 16, 2},
+    {4, 32, 4},
+    {1, 1, 100},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {

@@ -179,22 +179,29 @@ TEMPLATE_TEST_CASE("every path's tile over both operands where stored computes i
   using T = TestType;
   for (SimdPath path : runnable_paths()) {
     const PathKernels<T>& kernels = path_kernels<T>(path);
-    for (const bool transposed : {false, true}) {
-      for (size_t rows : around({8})) {
-        for (size_t columns : {kernels.wide.nr, 2 * kernels.wide.nr}) {
-          for (size_t depth : around({16})) {
-            const Shape shape{(rows + 3) * (depth + 3), depth * (columns + 3), rows, columns,
-                              depth};
-            INFO(describe(path, shape) << (transposed ? " A^T" : ""));
-            const auto kernel = [&](const T* a, const T* b, Output<T> out) {
-              kernels.stored(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth,
-                             out);
-            };
-            const auto definition = [&](auto a, auto b, auto out) {
-              scalar::stored_tile(stored_a(a, transposed, rows, depth), stored_b(b, columns), depth,
-                                  out);
-            };
-            REQUIRE(check<T>(shape, T(0), kernel, definition) == "");
+    for (const bool narrow : {false, true}) {
+      const auto multiply = narrow ? kernels.stored_narrow : kernels.stored;
+      const size_t nr = narrow ? kernels.narrow.nr : kernels.wide.nr;
+      for (const bool transposed : {false, true}) {
+        for (size_t rows : around({8, 16})) {
+          // The last panel partial, loaded masked: B's rows end where its columns do, as
+          // the buffer does.
+          for (size_t columns : around({5, nr, 2 * nr})) {
+            for (size_t depth : around({16})) {
+              const Shape shape{(rows + 3) * (depth + 3), depth * columns, rows, columns, depth};
+              INFO(describe(path, shape)
+                   << (narrow ? " narrow" : " wide") << (transposed ? " A^T" : ""));
+              const auto kernel = [&](const T* a, const T* b, Output<T> out) {
+                multiply(stored_a(a, transposed, rows, depth), {b, columns, 1}, depth, out);
+              };
+              const auto definition = [&](auto a, auto b, auto out) {
+                using U = std::remove_cvref_t<decltype(*a)>;
+                scalar::stored_tile(stored_a(a, transposed, rows, depth),
+                                    StridedMatrix<U>{b, columns, 1}, depth, out);
+              };
+              REQUIRE(check<T>(shape, T(0), kernel, definition) == "");
+              REQUIRE(check<T>(shape, T(0.5), kernel, definition) == "");
+            }
           }
         }
       }

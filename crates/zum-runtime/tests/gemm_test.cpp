@@ -175,7 +175,8 @@ std::string run_and_check(const Case& s, SimdPath path, Strategy strategy, T alp
 
 const std::vector<Transpose> both{Transpose::no, Transpose::yes};
 const std::vector<Strategy> strategies{Strategy::chosen, Strategy::blocked, Strategy::stored_a,
-                                       Strategy::stored, Strategy::sweep,   Strategy::columns};
+                                       Strategy::stored, Strategy::sweep,   Strategy::columns,
+                                       Strategy::small};
 
 // Shapes crossing every tile edge (8, 16, 32 and the powers of two in between) and, in the
 // last rows, every block edge: 256 rows (128 for double), 256 columns and 256 steps of k.
@@ -513,6 +514,13 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
     Case shape;
     std::string_view way;
   } cases[] = {
+      {{no, no, 4, 4, 4}, "small"},            // 64 multiply-adds, summed one by one
+      {{yes, yes, 1, 1, 64}, "small"},         //
+      {{no, no, 64, 1, 1}, "small"},           //
+      {{no, yes, 1, 64, 1}, "small"},          //
+      {{no, no, 1, 1, 65}, "columns"},         //
+      {{no, no, 65, 1, 1}, "columns"},         //
+      {{no, yes, 1, 65, 1}, "columns"},        //
       {{no, no, 1000, 4, 100}, "columns"},     // few columns
       {{no, no, 200, 4, 95}, "stored_a"},      // few columns, shallower than dot products pay
       {{no, no, 200, 3, 47}, "stored_a"},      //
@@ -525,8 +533,15 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
       {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored
       {{no, no, 6, 300, 50}, "sweep"},         //
-      {{no, no, 5, 7, 696}, "stored_a"},       // few rows, but all of n in one narrow panel
-      {{no, no, 1, 6, 179}, "sweep"},          // one row against less than a narrow panel
+      {{no, no, 7, 300, 50}, "stored"},        // past the swept rows
+      {{no, no, 6, 17, 100}, "sweep"},         // just past a narrow panel
+      {{no, no, 6, 16, 100}, "stored"},        // few rows, all of n in one narrow panel
+      {{no, no, 5, 7, 696}, "stored"},         //
+      {{no, no, 1, 6, 179}, "stored"},         //
+      {{no, no, 16, 10, 600}, "stored"},       //
+      {{no, no, 16, 4, 20}, "stored"},         // few columns, shallow
+      {{no, no, 17, 4, 20}, "stored_a"},       //
+      {{no, no, 17, 10, 600}, "stored_a"},     // narrow, past the stored rows
       {{no, no, 8, 20, 50}, "stored"},         // few rows
       {{no, no, 16, 557, 700}, "stored"},      // rows up to 16, however deep
       {{no, no, 200, 256, 32}, "stored"},      // all of op(B) in half the L2

@@ -103,7 +103,8 @@ TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit f
   using T = TestType;
   std::vector<Shape> shapes = threaded_shapes;
   for (const Shape& small : {Shape{3, 40, 20}, Shape{9, 33, 17, Transpose::yes, Transpose::yes},
-                             Shape{64, 64, 64}, Shape{1, 1, 1}, Shape{0, 5, 5}, Shape{4, 7, 0}}) {
+                             Shape{64, 64, 64}, Shape{1, 1, 1}, Shape{0, 5, 5}, Shape{4, 7, 0},
+                             Shape{4, 4, 3}, Shape{5, 3, 2, Transpose::yes, Transpose::yes}}) {
     shapes.push_back(small);
   }
   for (const Shape& shape : shapes) {

@@ -55,6 +55,7 @@ enum class Strategy : std::uint8_t {
   stored,    // both where stored (op(B) untransposed only)
   sweep,     // both where stored, op(B) streamed once row by row (untransposed only)
   columns,   // op(A) where stored, op(B)'s few columns copied contiguous over k
+  small,     // both where stored (or op(B) packed), each result a plain sum: tiny calls
 };
 
 // Panics, naming the call, unless the problem is one multiply accepts.

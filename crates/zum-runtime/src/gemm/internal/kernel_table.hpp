@@ -29,8 +29,10 @@ struct PathKernels {
                         Output<T> output);
   void (*stored_a_narrow)(StridedMatrix<T> a, const T* b_block, size_t depth, size_t b_depth,
                           Output<T> output);
-  // Both read where stored; op(B) untransposed, output.columns a multiple of wide.nr.
+  // Both read where stored; op(B) untransposed, in wide panels, the last one loaded masked.
   void (*stored)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
+  // The same in narrow panels, as a packed B of as few columns holds them.
+  void (*stored_narrow)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);
   // Both read where stored, op(B) untransposed and streamed through once in stored order,
   // accumulating into C, which must already hold beta · C.
   void (*sweep)(StridedMatrix<T> a, StridedMatrix<T> b, size_t depth, Output<T> output);

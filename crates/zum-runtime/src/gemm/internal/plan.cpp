@@ -25,34 +25,36 @@ Blocking block_sizes() {
   return sizes;
 }
 
-// Whether both operands read where stored beat packing: few rows, or an op(B) small enough to
-// stay in L2 while op(A)'s passes read it again, in whole wide panels.
+// Whether both operands read where stored beat packing for more rows than stored_rows_limit:
+// an op(B) small enough to stay in L2 while op(A)'s passes read it
+// again, in whole wide panels.
 template <typename T>
 bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
-  if (p.m <= stored_rows_limit) return true;
-  if (p.n < kernels.wide.nr) return false;
-  return p.m <= stored_deep_rows_limit || p.k * p.n * sizeof(T) <= l2_cache_bytes() / 2;
+  return p.n >= kernels.wide.nr && p.k * p.n * sizeof(T) <= l2_cache_bytes() / 2;
 }
 
-// Measured switch points (zum-gemm-bench's table of ways of running, float, one core). All of
-// n in one narrow panel goes to the narrow tile before the sweep and the stored rows, so that
-// op(B) packs into one kind of panel whatever m is (sweeping 12 columns of a 16-lane vector took
-// 5 × 12 × 696 twice as long). One row against a transposed B is a row of dot products
-// of B's stored rows.
+// Measured switch points (zum-gemm-bench's table of ways of running, float, one core). Few rows
+// against an untransposed B read both where stored, in narrow panels when n fits one (so that
+// a packed B, packed in such panels, gives the same bits), the last panel loaded masked: 5 ×
+// 12 × 696 ran at 51 GFLOPS so, at 17 with B packed. Only a few rows against many columns
+// sweep B instead. One row against a transposed B is a row of dot products of B's stored rows.
 template <typename T>
 Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool b_untransposed = p.transpose_b == Transpose::no;
   const bool narrow = p.n <= kernels.narrow.nr;
-  if (p.n <= few_columns_limit && p.transpose_a == Transpose::no && p.k < dot_products_depth[p.n]) {
-    return {Strategy::stored_a, true};
+  // Each size bounded first, so that their product cannot wrap.
+  if (p.m <= small_multiply_adds && p.n <= small_multiply_adds && p.k <= small_multiply_adds &&
+      p.m * p.n * p.k <= small_multiply_adds) {
+    return {Strategy::small, false};
   }
-  if (p.n <= few_columns_limit || (p.m == 1 && !b_untransposed)) {
-    return {Strategy::columns, narrow};
-  }
-  // One row against less than a narrow panel: sweeping B beats packing it (1 × 6 × 179).
-  const bool row_past_partial_panel = b_untransposed && p.m == 1 && p.n < kernels.narrow.nr;
-  if (narrow && !row_past_partial_panel) return {Strategy::stored_a, true};
-  if (b_untransposed && p.m <= swept_rows_limit) return {Strategy::sweep, narrow};
+  // Few columns run as dot products along k once k is deep enough, and always down the rows of
+  // a transposed A.
+  const bool dot_products = p.n <= few_columns_limit &&
+                            (p.transpose_a == Transpose::yes || p.k >= dot_products_depth[p.n]);
+  if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
+  if (b_untransposed && p.m <= swept_rows_limit && !narrow) return {Strategy::sweep, false};
+  if (b_untransposed && p.m <= stored_rows_limit) return {Strategy::stored, narrow};
+  if (narrow) return {Strategy::stored_a, true};
   if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
   if (p.n <= stored_a_columns_limit || p.k < packed_a_depth) return {Strategy::stored_a, false};
   return {Strategy::blocked, false};
@@ -67,12 +69,14 @@ void run_plan(const Problem<T>& p, const PathKernels<T>& kernels, const Plan& pl
       if (b_where_stored) return run_sweep(p, kernels);
       return run_blocked(p, kernels);
     case Strategy::stored:
-      if (b_where_stored) return run_stored(p, kernels);
+      if (b_where_stored) return run_stored(p, kernels, plan.narrow_panels);
       return run_blocked(p, kernels);
     case Strategy::stored_a:
       return run_stored_a(p, kernels, plan.narrow_panels);
     case Strategy::columns:
       return run_columns(p, kernels, plan.narrow_panels);
+    case Strategy::small:
+      return run_small(p);
     case Strategy::blocked:
     case Strategy::chosen:
       return run_blocked(p, kernels);
@@ -96,6 +100,8 @@ RunDescription describe(const Problem<T>& p, SimdPath path) {
       return {"stored_a", "stored", b_layout, tile.pass_rows, tile.nr, parts};
     case Strategy::columns:
       return {"columns", "stored", "columns", 0, 0, parts};
+    case Strategy::small:
+      return {"small", "stored", b_stored ? "stored" : b_layout, 0, 0, parts};
     case Strategy::blocked:
     case Strategy::chosen:
       break;

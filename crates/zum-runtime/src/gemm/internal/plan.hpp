@@ -44,19 +44,17 @@ constexpr size_t block_columns_for(size_t l2_bytes) {
 template <typename T>
 Blocking block_sizes();
 
-// Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B streams through once;
-// up to stored_rows_limit, both operands are read where stored (a B read once per 8 rows beats
-// packing it); up to stored_a_columns_limit columns of op(B), only op(B) is packed (op(A) read
-// where stored beats packing an A that few columns reuse).
+// Shape switches. Up to swept_rows_limit rows of op(A), an untransposed B of more columns than
+// a narrow panel streams through once; up to stored_rows_limit rows, both operands are read
+// where stored however deep k is (a B read once per 8 rows beats packing it), and beyond them
+// with all of op(B) in half the L2; up to stored_a_columns_limit columns of op(B), only op(B)
+// is packed (op(A) read where stored beats packing an A that few columns reuse).
 constexpr size_t swept_rows_limit = 6;
-constexpr size_t stored_rows_limit = 8;
+constexpr size_t stored_rows_limit = 16;
 constexpr size_t stored_a_columns_limit = 128;
 // Shallower than one group of k, op(A) is not packed whatever n is: its block pads k to 16, and
 // C's writes outweigh any reuse (484 × 204 × 2 with B transposed: 34 GFLOPS packed, 44 not).
 constexpr size_t packed_a_depth = 16;
-// Up to stored_deep_rows_limit rows, or with all of op(B) in half the L2, both operands are read
-// where stored however deep k is, once op(B) fills whole wide panels.
-constexpr size_t stored_deep_rows_limit = 16;
 // Up to few_columns_limit columns of op(B), the few-columns tiles beat a panel of mostly idle
 // lanes.
 constexpr size_t few_columns_limit = 4;
@@ -65,6 +63,11 @@ static_assert(few_columns_limit <= kernels::max_few_columns);
 // multiply-add a step for all the columns. The dot products win from this depth on, by the
 // number of columns (200 × n × k, one core: n = 2 from 16, n = 3 from 48, n = 4 from 96).
 constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
+
+// Up to small_multiply_adds multiply-adds, a call is summed result by result: there is too
+// little to pay for packing or a kernel's set-up (ways table: 4 × 4 × 3 at 3.2 GFLOPS summed,
+// 2.5 swept; 9 × 6 × 3 at 3.4 summed, 4.6 both where stored).
+constexpr size_t small_multiply_adds = 64;
 
 // How a problem runs, decided once from the whole problem so that every thread's part of it
 // runs the same way.

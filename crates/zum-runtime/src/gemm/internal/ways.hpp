@@ -7,11 +7,13 @@
 namespace zum_runtime::gemm::driver {
 
 template <typename T>
+void run_small(const Problem<T>& problem);
+template <typename T>
 void run_blocked(const Problem<T>& problem, const PathKernels<T>& kernels);
 template <typename T>
 void run_stored_a(const Problem<T>& problem, const PathKernels<T>& kernels, bool narrow);
 template <typename T>
-void run_stored(const Problem<T>& problem, const PathKernels<T>& kernels);
+void run_stored(const Problem<T>& problem, const PathKernels<T>& kernels, bool narrow);
 template <typename T>
 void run_sweep(const Problem<T>& problem, const PathKernels<T>& kernels);
 template <typename T>
