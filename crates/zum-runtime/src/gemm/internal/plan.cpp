@@ -53,7 +53,8 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
                             (p.transpose_a == Transpose::yes || p.k >= dot_products_depth[p.n]);
   if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
   if (b_untransposed && p.m <= swept_rows_limit && !narrow) return {Strategy::sweep, false};
-  if (b_untransposed && p.m <= stored_rows_limit) return {Strategy::stored, narrow};
+  const size_t stored_rows = narrow ? stored_narrow_rows_limit : stored_rows_limit;
+  if (b_untransposed && p.m <= stored_rows) return {Strategy::stored, narrow};
   if (narrow) return {Strategy::stored_a, true};
   if (b_untransposed && stored_beats_packing(p, kernels)) return {Strategy::stored, false};
   if (p.n <= stored_a_columns_limit || p.k < packed_a_depth) return {Strategy::stored_a, false};

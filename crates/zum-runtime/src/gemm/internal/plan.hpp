@@ -51,6 +51,9 @@ Blocking block_sizes();
 // is packed (op(A) read where stored beats packing an A that few columns reuse).
 constexpr size_t swept_rows_limit = 6;
 constexpr size_t stored_rows_limit = 16;
+// All of n in one narrow panel, both are read where stored up to this many rows (77 × 7 × 4:
+// 30 GFLOPS so, 26 with B packed; 1024 × 8 × 1024: 74 so, 82 packed).
+constexpr size_t stored_narrow_rows_limit = 128;
 constexpr size_t stored_a_columns_limit = 128;
 // Shallower than one group of k, op(A) is not packed whatever n is: its block pads k to 16, and
 // C's writes outweigh any reuse (484 × 204 × 2 with B transposed: 34 GFLOPS packed, 44 not).
