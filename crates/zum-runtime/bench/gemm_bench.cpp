@@ -205,6 +205,16 @@ const std::vector<Shape> switch_shapes{
     {16, 16, 2},
     {4, 32, 4},
     {1, 1, 100},
+    // A few rows against many columns: swept, or both where stored.
+    {4, 18, 117},
+    {4, 40, 1},
+    {5, 24, 1},
+    {4, 98, 10},
+    {3, 158, 24},
+    {1, 78, 30},
+    {5, 49, 38},
+    {2, 106, 83},
+    {4, 300, 300},
 };
 
 void zum_strategy(benchmark::State& state, Shape s, Strategy strategy) {

@@ -532,9 +532,11 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{yes, yes, 50, 1, 3}, "columns"},       //
       {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
       {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored
-      {{no, no, 6, 300, 50}, "sweep"},         //
+      {{no, no, 3, 300, 50}, "sweep"},         //
+      {{no, no, 4, 300, 50}, "stored"},        // B in half the L2 against more rows
+      {{no, no, 6, 1024, 1024}, "sweep"},      // B past it
       {{no, no, 7, 300, 50}, "stored"},        // past the swept rows
-      {{no, no, 6, 17, 100}, "sweep"},         // just past a narrow panel
+      {{no, no, 3, 17, 100}, "sweep"},         // just past a narrow panel
       {{no, no, 6, 16, 100}, "stored"},        // few rows, all of n in one narrow panel
       {{no, no, 5, 7, 696}, "stored"},         //
       {{no, no, 1, 6, 179}, "stored"},         //

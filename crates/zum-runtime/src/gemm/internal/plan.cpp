@@ -52,7 +52,9 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool dot_products = p.n <= few_columns_limit &&
                             (p.transpose_a == Transpose::yes || p.k >= dot_products_depth[p.n]);
   if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
-  if (b_untransposed && p.m <= swept_rows_limit && !narrow) return {Strategy::sweep, false};
+  const bool b_past_l2 = p.k * p.n * sizeof(T) > l2_cache_bytes() / 2;
+  const bool swept = p.m <= swept_small_b_rows_limit || (p.m <= swept_rows_limit && b_past_l2);
+  if (b_untransposed && swept && !narrow) return {Strategy::sweep, false};
   const size_t stored_rows = narrow ? stored_narrow_rows_limit : stored_rows_limit;
   if (b_untransposed && p.m <= stored_rows) return {Strategy::stored, narrow};
   if (narrow) return {Strategy::stored_a, true};

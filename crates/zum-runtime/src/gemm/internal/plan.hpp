@@ -50,6 +50,10 @@ Blocking block_sizes();
 // with all of op(B) in half the L2; up to stored_a_columns_limit columns of op(B), only op(B)
 // is packed (op(A) read where stored beats packing an A that few columns reuse).
 constexpr size_t swept_rows_limit = 6;
+// Past this many rows, B sweeps only when it does not fit in half the L2; both where stored run
+// faster against a B that fits (4 × 300 × 300: 154 GFLOPS, 95 swept; 4 × 1024 × 1024: 55, 88
+// swept).
+constexpr size_t swept_small_b_rows_limit = 3;
 constexpr size_t stored_rows_limit = 16;
 // All of n in one narrow panel, both are read where stored up to this many rows (77 × 7 × 4:
 // 30 GFLOPS so, 26 with B packed; 1024 × 8 × 1024: 74 so, 82 packed).
