@@ -562,6 +562,15 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
     const auto problem = operands.problem(1.0f, 0.0f);
     CHECK(driver::describe(problem, kernels::runnable_paths().back()).way == way);
   }
+  // Four rows sweep a B of 256 columns once it passes half the running core's L2.
+  const size_t depth_at_half_l2 = driver::l2_cache_bytes() / 2 / (256 * sizeof(float));
+  for (const auto& [depth, way] : {std::pair{depth_at_half_l2, std::string_view("stored")},
+                                   std::pair{depth_at_half_l2 + 1, std::string_view("sweep")}}) {
+    INFO("4 x 256 x " << depth);
+    Operands<float> operands({no, no, 4, 256, depth});
+    CHECK(driver::describe(operands.problem(1.0f, 0.0f), kernels::runnable_paths().back()).way ==
+          way);
+  }
 }
 
 TEST_CASE("gemm: a block of op(B) fills at most half the L2, in whole multiples of 64 columns") {
