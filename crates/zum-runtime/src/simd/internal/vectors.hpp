@@ -70,14 +70,17 @@ ZUM_KERNEL V zip(V a, V b, std::index_sequence<i...>) {
 //   scalar: rows[i][b * k + j] becomes rows[j][b * k + i]
 template <size_t k, typename V>
 ZUM_KERNEL void transpose_square_blocks(std::array<V, k>& rows) {
-  constexpr auto lane_indices = std::make_index_sequence<sizeof(V) / sizeof(rows[0][0])>{};
-  for (size_t round = 1; round < k; round *= 2) {
-    std::array<V, k> zipped;
-    for (size_t i = 0; i < k / 2; ++i) {
-      zipped[2 * i] = zip<0, k>(rows[i], rows[i + k / 2], lane_indices);
-      zipped[2 * i + 1] = zip<1, k>(rows[i], rows[i + k / 2], lane_indices);
+  // A 1 × 1 block is its own transpose (an unoptimized g++ warns of the rounds it never runs).
+  if constexpr (k > 1) {
+    constexpr auto lane_indices = std::make_index_sequence<sizeof(V) / sizeof(rows[0][0])>{};
+    for (size_t round = 1; round < k; round *= 2) {
+      std::array<V, k> zipped;
+      for (size_t i = 0; i < k / 2; ++i) {
+        zipped[2 * i] = zip<0, k>(rows[i], rows[i + k / 2], lane_indices);
+        zipped[2 * i + 1] = zip<1, k>(rows[i], rows[i + k / 2], lane_indices);
+      }
+      rows = zipped;
     }
-    rows = zipped;
   }
 }
 
