@@ -544,7 +544,7 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, no, 128, 4, 20}, "stored"},        // few columns, shallow
       {{no, no, 129, 4, 20}, "stored_a"},      //
       {{no, no, 128, 16, 600}, "stored"},      // narrow
-      {{no, no, 129, 10, 600}, "stored_a"},    //
+      {{no, no, 129, 6, 600}, "stored_a"},     //
       {{no, no, 8, 20, 50}, "stored"},         // few rows
       {{no, no, 16, 557, 700}, "stored"},      // rows up to 16, however deep
       {{no, no, 200, 256, 32}, "stored"},      // all of op(B) in half the L2
