@@ -26,8 +26,7 @@ Blocking block_sizes() {
 }
 
 // Whether both operands read where stored beat packing for more rows than stored_rows_limit:
-// an op(B) small enough to stay in L2 while op(A)'s passes read it
-// again, in whole wide panels.
+// an op(B) small enough to stay in L2 while op(A)'s passes read it again, in whole wide panels.
 template <typename T>
 bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
   return p.n >= kernels.wide.nr && p.k * p.n * sizeof(T) <= l2_cache_bytes() / 2;
