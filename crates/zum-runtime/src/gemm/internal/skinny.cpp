@@ -14,12 +14,14 @@ using kernels::round_up;
 // Shallower than a group of k, a transposed B is turned into rows, and both are read where
 // stored, in panels as wide: packing it into panels padded to 16 deep cost 9 × 136 × 2 more
 // than its multiply-adds. A packed B gives the same bits: the same tiles in the same order.
+// Row by row, so that the writes are contiguous (3 x 80 x 2: 172 -> 121 ns).
 template <typename T>
 void run_gathered_rows(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
   T* rows = workspace<T>(1, p.k * p.n);
   const StridedMatrix<T> b = op_b(p);
-  for (size_t j = 0; j < p.n; ++j) {
-    for (size_t q = 0; q < p.k; ++q) rows[q * p.n + j] = b.at(q, j);
+  for (size_t q = 0; q < p.k; ++q) {
+    T* row = rows + q * p.n;
+    for (size_t j = 0; j < p.n; ++j) row[j] = b.at(q, j);
   }
   const auto multiply = narrow ? kernels.stored_narrow : kernels.stored;
   multiply(op_a(p), {rows, p.n, 1}, p.k, output(p));
