@@ -518,6 +518,15 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{yes, yes, 1, 1, 64}, "small"},         //
       {{no, no, 64, 1, 1}, "small"},           //
       {{no, yes, 1, 64, 1}, "small"},          //
+      {{no, no, 1, 16, 5}, "small"},           // few results of an untransposed B, in vectors
+      {{no, no, 4, 4, 20}, "small"},           //
+      {{no, no, 4, 4, 21}, "stored"},          // past the vectors' multiply-adds
+      {{no, no, 3, 3, 8}, "small"},            // columns past the last vector, one by one
+      {{no, no, 3, 3, 9}, "stored"},           //
+      {{no, no, 1, 17, 4}, "sweep"},           // past the results
+      {{no, no, 1, 2, 32}, "small"},           //
+      {{no, no, 1, 2, 33}, "columns"},         // past the depth
+      {{no, yes, 1, 16, 5}, "columns"},        // a transposed B
       {{no, no, 1, 1, 65}, "columns"},         //
       {{no, no, 65, 1, 1}, "columns"},         //
       {{no, yes, 1, 65, 1}, "columns"},        //

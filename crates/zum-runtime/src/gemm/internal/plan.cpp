@@ -32,6 +32,17 @@ bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
   return p.n >= kernels.wide.nr && p.k * p.n * sizeof(T) <= l2_cache_bytes() / 2;
 }
 
+// Few results against an untransposed B, each row's in 16-byte vectors and the columns past
+// the last whole one alone, a few of them, and short chains of additions.
+template <typename T>
+bool few_vector_results(const Problem<T>& p) {
+  constexpr size_t lanes = 16 / sizeof(T);
+  const size_t steps_per_row = p.n / lanes + p.n % lanes;
+  return p.transpose_b == Transpose::no && p.m <= small_results && p.n <= small_results &&
+         p.m * p.n <= small_results && p.k <= small_depth &&
+         p.m * steps_per_row * p.k <= small_vector_multiply_adds;
+}
+
 // Measured switch points (zum-gemm-bench's table of ways of running, float, one core). Few rows
 // against an untransposed B read both where stored, in narrow panels when n fits one (so that
 // a packed B, packed in such panels, gives the same bits), the last panel loaded masked: 5 ×
@@ -42,10 +53,10 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool b_untransposed = p.transpose_b == Transpose::no;
   const bool narrow = p.n <= kernels.narrow.nr;
   // Each size bounded first, so that their product cannot wrap.
-  if (p.m <= small_multiply_adds && p.n <= small_multiply_adds && p.k <= small_multiply_adds &&
-      p.m * p.n * p.k <= small_multiply_adds) {
-    return {Strategy::small, false};
-  }
+  const bool few_multiply_adds = p.m <= small_multiply_adds && p.n <= small_multiply_adds &&
+                                 p.k <= small_multiply_adds &&
+                                 p.m * p.n * p.k <= small_multiply_adds;
+  if (few_multiply_adds || few_vector_results(p)) return {Strategy::small, false};
   // Few columns run as dot products along k once k is deep enough, and always down the rows of
   // a transposed A.
   const bool dot_products = p.n <= few_columns_limit &&

@@ -77,8 +77,15 @@ constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
 
 // Up to small_multiply_adds multiply-adds, a call is summed result by result: there is too
 // little to pay for packing or a kernel's set-up (ways table: 4 × 4 × 3 at 3.2 GFLOPS summed,
-// 2.5 swept; 9 × 6 × 3 at 3.4 summed, 4.6 both where stored).
+// 2.5 swept; 9 × 6 × 3 at 3.4 summed, 4.6 both where stored). So are up to small_results
+// results against an untransposed B, whose rows give a row's results a 16-byte vector at a
+// time, up to small_vector_multiply_adds of them (3 × 4 × 25, 75: 94 -> 71 ns; 1 × 16 × 5, 20:
+// 66 -> 39; 4 × 4 × 32, 128: 77 -> 103), and no deeper than small_depth: each result is a
+// chain of k additions (1 × 1 × 80 as one took 75 ns, as a dot product 45).
 constexpr size_t small_multiply_adds = 64;
+constexpr size_t small_results = 16;
+constexpr size_t small_vector_multiply_adds = 80;
+constexpr size_t small_depth = 32;
 
 // How a problem runs, decided once from the whole problem so that every thread's part of it
 // runs the same way.

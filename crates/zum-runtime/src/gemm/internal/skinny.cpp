@@ -216,7 +216,7 @@ void sum_each_result_in_vectors(const Problem<T>& p, const StridedMatrix<T>& b, 
   }
 }
 
-// A call of at most small_multiply_adds multiply-adds: no packing, no workspace, no kernel's
+// A small call (plan.hpp): no packing, no workspace, no kernel's
 // set-up, which cost such calls more than their arithmetic (4 × 4 × 3 took 80 ns, OpenBLAS
 // 40). Where op(B)'s rows are contiguous, whole vectors of a row's results run side by side
 // (12 × 4 × 1 A^T: 71 -> 49 ns; vectors gathered from a transposed B lost to one result at a
