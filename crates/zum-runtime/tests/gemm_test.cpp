@@ -529,7 +529,7 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, yes, 1, 16, 5}, "columns"},        // a transposed B
       {{no, no, 1, 1, 65}, "columns"},         //
       {{no, no, 65, 1, 1}, "columns"},         //
-      {{no, yes, 1, 65, 1}, "columns"},        //
+      {{no, yes, 1, 65, 1}, "sweep"},          // a one-deep transposed B is the row it holds
       {{no, no, 1000, 4, 100}, "columns"},     // few columns
       {{no, no, 200, 4, 95}, "stored_a"},      // few columns, shallower than dot products pay
       {{no, no, 200, 3, 47}, "stored_a"},      //

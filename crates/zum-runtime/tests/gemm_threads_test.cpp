@@ -1,6 +1,7 @@
 #include <catch2/catch.hpp>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <thread>
@@ -119,6 +120,27 @@ TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit f
     REQUIRE(packed_b.n() == shape.n);
     for (unsigned threads : {1u, 2u}) {
       REQUIRE(same_bits(operands.packed(packed_b, threads), operands.one_shot(threads)));
+    }
+  }
+}
+
+TEMPLATE_TEST_CASE("gemm threads: a one-deep transposed B, its elements apart, runs as its row", "",
+                   float, double) {
+  using T = TestType;
+  const size_t n = 300, stride = 3;
+  for (size_t m : {size_t{1}, size_t{12}, size_t{40}}) {
+    INFO(m << " x " << n << " x 1 B^T, B's rows " << stride << " apart");
+    const Operands<T> operands({m, n, 1});
+    std::vector<T> b_apart(n * stride, std::numeric_limits<T>::quiet_NaN());
+    for (size_t j = 0; j < n; ++j) b_apart[j * stride] = operands.b[j];
+    const PackedB<T> packed_b = pack_b<T>(Transpose::yes, 1, n, b_apart, stride);
+    for (unsigned threads : {1u, 2u}) {
+      std::vector<T> result = operands.c;
+      multiply<T>(Transpose::no, Transpose::yes, m, n, 1, T(0.75), operands.a, 1, b_apart, stride,
+                  T(-0.5), result, n, Options{threads});
+      // The same numbers as the untransposed row, and as the packed B.
+      REQUIRE(same_bits(result, operands.one_shot(1)));
+      REQUIRE(same_bits(result, operands.packed(packed_b, threads)));
     }
   }
 }

@@ -97,6 +97,13 @@ struct Plan {
 template <typename T>
 Plan chosen_plan(const Problem<T>& problem, const PathKernels<T>& kernels);
 
+// The problem with a transposed operand that is one row untransposed: op(A) of one row whose
+// elements are one apart, and op(B) one deep. The row of a transposed B goes to `b_row`
+// unless its elements are one apart already (or B is packed, holding op(B) either way); with
+// no b_row, the shape alone changes, for describing the run.
+template <typename T>
+Problem<T> rows_untransposed(Problem<T> problem, T* b_row);
+
 // Runs (a thread's part of) a problem the way the plan says.
 template <typename T>
 void run_plan(const Problem<T>& problem, const PathKernels<T>& kernels, const Plan& plan);

@@ -93,12 +93,18 @@ SimdPath chosen_path() {
 }
 
 template <typename T>
-void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
-  if (p.m == 0 || p.n == 0) return;
-  if (p.k == 0 || p.alpha == T{0}) {
-    scale(output(p));
+void run(const Problem<T>& problem, SimdPath path, Strategy strategy) {
+  if (problem.m == 0 || problem.n == 0) return;
+  if (problem.k == 0 || problem.alpha == T{0}) {
+    scale(output(problem));
     return;
   }
+  // Workspace slot 2 is the float paths' own: bf16 widens into slots 2 and 3, but its
+  // operands are compact, so a transposed B's row needs no copy.
+  const bool b_row_copied = problem.transpose_b == Transpose::yes && problem.k == 1 &&
+                            problem.b_row_stride != 1 && !is_packed(problem);
+  const Problem<T> p =
+      rows_untransposed(problem, b_row_copied ? workspace<T>(2, problem.n) : nullptr);
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
   Plan plan = chosen_plan(p, kernels);
   if (strategy != Strategy::chosen) plan.strategy = strategy;
