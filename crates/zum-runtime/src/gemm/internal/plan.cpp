@@ -77,6 +77,12 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
 // it where stored (12 x 48 x 1 B^T had its row gathered, then multiplied as 1 deep, 141 ns),
 // and threads and a packed B see the same problem.
 template <typename T>
+bool has_transposed_row(const Problem<T>& p) {
+  return (p.transpose_a == Transpose::yes && p.m == 1 && p.a_row_stride == 1) ||
+         (p.transpose_b == Transpose::yes && p.k == 1);
+}
+
+template <typename T>
 Problem<T> rows_untransposed(Problem<T> p, T* b_row) {
   if (p.transpose_a == Transpose::yes && p.m == 1 && p.a_row_stride == 1) {
     p.transpose_a = Transpose::no;
@@ -148,6 +154,7 @@ RunDescription describe(const Problem<T>& problem, SimdPath path) {
   template Plan chosen_plan<T>(const Problem<T>&, const PathKernels<T>&);           \
   template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&); \
   template RunDescription describe<T>(const Problem<T>&, SimdPath);                 \
+  template bool has_transposed_row<T>(const Problem<T>&);                           \
   template Problem<T> rows_untransposed<T>(Problem<T>, T*);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)

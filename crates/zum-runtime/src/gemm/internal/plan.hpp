@@ -102,6 +102,8 @@ Plan chosen_plan(const Problem<T>& problem, const PathKernels<T>& kernels);
 // unless its elements are one apart already (or B is packed, holding op(B) either way); with
 // no b_row, the shape alone changes, for describing the run.
 template <typename T>
+bool has_transposed_row(const Problem<T>& problem);
+template <typename T>
 Problem<T> rows_untransposed(Problem<T> problem, T* b_row);
 
 // Runs (a thread's part of) a problem the way the plan says.

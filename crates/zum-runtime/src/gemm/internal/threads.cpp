@@ -92,19 +92,9 @@ SimdPath chosen_path() {
   return path;
 }
 
+// A problem as its own plan runs it, on problem.threads threads.
 template <typename T>
-void run(const Problem<T>& problem, SimdPath path, Strategy strategy) {
-  if (problem.m == 0 || problem.n == 0) return;
-  if (problem.k == 0 || problem.alpha == T{0}) {
-    scale(output(problem));
-    return;
-  }
-  // Workspace slot 2 is the float paths' own: bf16 widens into slots 2 and 3, but its
-  // operands are compact, so a transposed B's row needs no copy.
-  const bool b_row_copied = problem.transpose_b == Transpose::yes && problem.k == 1 &&
-                            problem.b_row_stride != 1 && !is_packed(problem);
-  const Problem<T> p =
-      rows_untransposed(problem, b_row_copied ? workspace<T>(2, problem.n) : nullptr);
+void run_planned(const Problem<T>& p, SimdPath path, Strategy strategy) {
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
   Plan plan = chosen_plan(p, kernels);
   if (strategy != Strategy::chosen) plan.strategy = strategy;
@@ -113,6 +103,22 @@ void run(const Problem<T>& problem, SimdPath path, Strategy strategy) {
   // One thread needs no split: small calls spend no allocation on one.
   if (threads == 1) return run_plan(p, kernels, plan);
   run_parts(parts_of(p, threads), [&](const Problem<T>& part) { run_plan(part, kernels, plan); });
+}
+
+template <typename T>
+void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
+  if (p.m == 0 || p.n == 0) return;
+  if (p.k == 0 || p.alpha == T{0}) {
+    scale(output(p));
+    return;
+  }
+  // The problem is copied only when it changes: copying it cost small calls 12 ns.
+  if (!has_transposed_row(p)) return run_planned(p, path, strategy);
+  // Workspace slot 2 is the float paths' own: bf16 widens into slots 2 and 3, but its
+  // operands are compact, so a transposed B's row needs no copy.
+  const bool b_row_copied =
+      p.transpose_b == Transpose::yes && p.k == 1 && p.b_row_stride != 1 && !is_packed(p);
+  run_planned(rows_untransposed(p, b_row_copied ? workspace<T>(2, p.n) : nullptr), path, strategy);
 }
 
 #define ZUM_INSTANTIATE(T)                                                      \
