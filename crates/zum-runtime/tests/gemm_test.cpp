@@ -570,6 +570,15 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
     const auto problem = operands.problem(1.0f, 0.0f);
     CHECK(driver::describe(problem, kernels::runnable_paths().back()).way == way);
   }
+  // A shallow transposed B is turned into rows, a deeper one packed into panels.
+  for (const size_t depth : {size_t{5}, size_t{6}}) {
+    INFO("20 x 20 x " << depth << " B^T");
+    Operands<float> operands({no, yes, 20, 20, depth});
+    const auto run =
+        driver::describe(operands.problem(1.0f, 0.0f), kernels::runnable_paths().back());
+    CHECK(run.way == "stored_a");
+    CHECK((run.b_layout == "rows") == (depth == 5));
+  }
   // Four rows sweep a B of 256 columns once it passes half the running core's L2.
   const size_t depth_at_half_l2 = driver::l2_cache_bytes() / 2 / (256 * sizeof(float));
   for (const auto& [depth, way] : {std::pair{depth_at_half_l2, std::string_view("stored")},

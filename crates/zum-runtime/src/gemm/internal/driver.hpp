@@ -73,7 +73,8 @@ void run(const Problem<T>& problem, SimdPath path, Strategy strategy = Strategy:
 SimdPath chosen_path();
 
 // How run runs a problem: the way, the layouts its operands are read in ("stored" where read
-// where they are stored) and the kernel's tile (rows × columns; none for the sweep).
+// where they are stored, "rows" for a transposed B turned into rows) and the kernel's tile (rows ×
+// columns; none for the sweep).
 struct RunDescription {
   std::string_view way;
   std::string_view a_layout;

@@ -137,6 +137,7 @@ RunDescription describe(const Problem<T>& problem, SimdPath path) {
     case Strategy::stored:
       return {"stored", "stored", b_stored ? "stored" : b_layout, tile.pass_rows, tile.nr, parts};
     case Strategy::stored_a:
+      if (gathers_rows(p)) return {"stored_a", "stored", "rows", tile.pass_rows, tile.nr, parts};
       return {"stored_a", "stored", b_layout, tile.pass_rows, tile.nr, parts};
     case Strategy::columns:
       return {"columns", "stored", "columns", 0, 0, parts};

@@ -62,10 +62,16 @@ constexpr size_t stored_a_columns_limit = 128;
 // Shallower than one group of k, op(A) is not packed whatever n is: its block pads k to 16, and
 // C's writes outweigh any reuse (484 × 204 × 2 with B transposed: 34 GFLOPS packed, 44 not).
 constexpr size_t packed_a_depth = 16;
-// Shallower than this, a transposed B is turned into rows rather than packed (skinny.cpp).
-constexpr size_t gathered_rows_depth = 16;
+// Shallower than this, a transposed B is turned into rows element by element rather than
+// packed in vector transposes padded to 16 deep (skinny.cpp): 13 × 178 × 3 took 463 ns
+// gathered, 633 packed; 15 × 144 × 6 660 gathered, 576 packed; 10 × 125 × 15 1040, 589.
+constexpr size_t gathered_rows_depth = 6;
 static_assert(gathered_rows_depth <= blocking<float>.kc &&
               gathered_rows_depth <= blocking<double>.kc);
+template <typename T>
+bool gathers_rows(const Problem<T>& p) {
+  return p.transpose_b == Transpose::yes && p.packed_b.data == nullptr && p.k < gathered_rows_depth;
+}
 // Up to few_columns_limit columns of op(B), the few-columns tiles beat a panel of mostly idle
 // lanes.
 constexpr size_t few_columns_limit = 4;

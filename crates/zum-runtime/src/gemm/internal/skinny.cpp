@@ -32,9 +32,7 @@ void run_gathered_rows(const Problem<T>& p, const PathKernels<T>& kernels, bool 
 // op(A) where stored, against op(B) packed into the narrow or the wide tile's panels.
 template <typename T>
 void run_stored_a(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
-  if (p.transpose_b == Transpose::yes && !is_packed(p) && p.k < gathered_rows_depth) {
-    return run_gathered_rows(p, kernels, narrow);
-  }
+  if (gathers_rows(p)) return run_gathered_rows(p, kernels, narrow);
   const Blocking sizes = block_sizes<T>();
   const auto multiply = narrow ? kernels.stored_a_narrow : kernels.stored_a_wide;
   T* b_buffer = workspace<T>(1, sizes.kc * sizes.nc);
