@@ -38,16 +38,18 @@ std::string describe(const Case& c) {
          (c.transpose_b == Transpose::yes ? " B^T" : "");
 }
 
-// Stored rows and columns of op(X)'s matrix, with its row stride three wider than its columns.
+// Stored rows and columns of op(X)'s matrix, with its row stride `gap` (three unless a test
+// says) wider than its columns.
 struct Stored {
   size_t rows;
   size_t columns;
-  size_t stride() const { return columns + 3; }
+  size_t gap = 3;
+  size_t stride() const { return columns + gap; }
   size_t elements() const { return rows * stride(); }
 };
 
-Stored stored(Transpose transpose, size_t rows, size_t columns) {
-  return transpose == Transpose::no ? Stored{rows, columns} : Stored{columns, rows};
+Stored stored(Transpose transpose, size_t rows, size_t columns, size_t gap) {
+  return transpose == Transpose::no ? Stored{rows, columns, gap} : Stored{columns, rows, gap};
 }
 
 // A, B and C for one case, filled from a seeded generator; C's gaps hold `gap`.
@@ -58,11 +60,11 @@ struct Operands {
   std::vector<T> a, b, c;
   static constexpr T gap = T(-12345);
 
-  explicit Operands(const Case& s, unsigned seed = 1)
+  explicit Operands(const Case& s, unsigned seed = 1, size_t stride_gap = 3)
       : shape(s),
-        a_shape(stored(s.transpose_a, s.m, s.k)),
-        b_shape(stored(s.transpose_b, s.k, s.n)),
-        c_shape{s.m, s.n},
+        a_shape(stored(s.transpose_a, s.m, s.k, stride_gap)),
+        b_shape(stored(s.transpose_b, s.k, s.n, stride_gap)),
+        c_shape{s.m, s.n, stride_gap},
         a(a_shape.elements()),
         b(b_shape.elements()),
         c(c_shape.elements(), gap) {
@@ -248,6 +250,30 @@ TEMPLATE_TEST_CASE("gemm: every path and strategy is within the error bound at e
   check_every_path_and_strategy<TestType>();
 }
 
+// Rows one element apart make a one-row transposed operand a row, and C's one column
+// contiguous: the ways that read or write them in vectors then.
+TEMPLATE_TEST_CASE("gemm: tightly stored operands are within the error bound on every path", "",
+                   float, double) {
+  using T = TestType;
+  const std::vector<std::vector<size_t>> shapes{{1, 1, 1},  {1, 40, 1}, {12, 48, 1}, {1, 30, 7},
+                                                {16, 1, 5}, {17, 1, 3}, {111, 1, 9}, {300, 1, 20},
+                                                {40, 3, 1}, {5, 17, 2}};
+  for (const auto& dims : shapes) {
+    for (Transpose ta : both) {
+      for (Transpose tb : both) {
+        const Operands<T> before(Case{ta, tb, dims[0], dims[1], dims[2]}, 2, 0);
+        const ExactProducts products = exact_products(before);
+        for (SimdPath path : kernels::runnable_paths()) {
+          for (Strategy strategy : strategies) {
+            INFO(zum_runtime::simd::simd_path_name(path) << " strategy " << int(strategy));
+            REQUIRE(run_and_check<T>(before, products, path, strategy, T(0.75), T(-0.5)) == "");
+          }
+        }
+      }
+    }
+  }
+}
+
 TEMPLATE_TEST_CASE("gemm: alpha and beta of 0, 1, -1 and 0.5 scale as BLAS does", "", float,
                    double) {
   using T = TestType;
@@ -386,7 +412,7 @@ TEMPLATE_TEST_CASE("gemm: spans of exactly their matrices' extent are enough", "
   for (Transpose ta : both) {
     for (Transpose tb : both) {
       const size_t m = 5, n = 6, k = 7, stride = 9;
-      const Stored a_shape = stored(ta, m, k), b_shape = stored(tb, k, n);
+      const Stored a_shape = stored(ta, m, k, 3), b_shape = stored(tb, k, n, 3);
       const std::vector<T> a((a_shape.rows - 1) * stride + a_shape.columns, T(1));
       const std::vector<T> b((b_shape.rows - 1) * stride + b_shape.columns, T(1));
       std::vector<T> c((m - 1) * stride + n, T(0));
