@@ -564,6 +564,8 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, no, 200, 2, 16}, "columns"},       //
       {{no, no, 200, 1, 2}, "columns"},        //
       {{yes, no, 200, 4, 8}, "columns"},       // down the rows of a transposed A
+      {{no, yes, 24, 4, 2}, "columns"},        // few rows against a transposed B's rows
+      {{no, yes, 25, 4, 2}, "stored_a"},       //
       {{yes, yes, 50, 1, 3}, "columns"},       //
       {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
       {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored

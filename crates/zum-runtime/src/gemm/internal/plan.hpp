@@ -80,6 +80,10 @@ static_assert(few_columns_limit <= kernels::max_few_columns);
 // multiply-add a step for all the columns. The dot products win from this depth on, by the
 // number of columns (200 × n × k, one core: n = 2 from 16, n = 3 from 48, n = 4 from 96).
 constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
+// A transposed B holds its columns contiguous already: no copy, and for few rows the dot
+// products win at any depth (18 × 2 × 6 B^T: 58 ns, 110 packed in a narrow panel; 2 × 4 × 14:
+// 36 and 92; 40 × 4 × 3: 138 and 74).
+constexpr size_t few_columns_transposed_b_rows_limit = 24;
 
 // Up to small_multiply_adds multiply-adds, a call is summed result by result: there is too
 // little to pay for packing or a kernel's set-up (ways table: 4 × 4 × 3 at 3.2 GFLOPS summed,
