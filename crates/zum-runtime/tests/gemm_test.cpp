@@ -544,6 +544,9 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{yes, yes, 1, 1, 64}, "small"},         //
       {{no, no, 64, 1, 1}, "small"},           //
       {{no, yes, 1, 64, 1}, "small"},          //
+      {{no, yes, 7, 4, 2}, "small"},           //
+      {{no, yes, 8, 4, 2}, "columns"},         // from 8 rows against a transposed B
+      {{no, yes, 8, 3, 1}, "small"},           // but one deep, it is an untransposed row
       {{no, no, 1, 16, 5}, "small"},           // few results of an untransposed B, in vectors
       {{no, no, 4, 4, 20}, "small"},           //
       {{no, no, 4, 4, 21}, "stored"},          // past the vectors' multiply-adds
