@@ -51,12 +51,35 @@ bool extent_of(const StoredShape& shape, size_t& extent) {
          !__builtin_add_overflow(extent, shape.columns, &extent);
 }
 
+// The refusals' messages are built out of line, so that the checks every call makes stay
+// a few inlined comparisons.
+template <typename T, typename In>
+[[noreturn, gnu::cold, gnu::noinline]] void refuse_stride(const Problem<T, In>& p,
+                                                          const StoredShape& shape) {
+  refuse(p, std::string(shape.name) + "_row_stride " + std::to_string(shape.row_stride) +
+                " is less than its " + std::to_string(shape.columns) + " columns");
+}
+
+template <typename T, typename In>
+[[noreturn, gnu::cold, gnu::noinline]] void refuse_extent(const Problem<T, In>& p,
+                                                          const StoredShape& shape) {
+  refuse(p, std::string(shape.name) + ": " + std::to_string(shape.rows) + " rows of stride " +
+                std::to_string(shape.row_stride) + " span more memory than exists");
+}
+
+template <typename T, typename In>
+[[noreturn, gnu::cold, gnu::noinline]] void refuse_span(const Problem<T, In>& p,
+                                                        const StoredShape& shape, size_t size,
+                                                        size_t extent) {
+  refuse(p, std::string(shape.name) + " holds " + std::to_string(size) +
+                " elements, fewer than the " + std::to_string(extent) + " its " +
+                std::to_string(shape.rows) + " x " + std::to_string(shape.columns) +
+                " elements with row stride " + std::to_string(shape.row_stride) + " need");
+}
+
 template <typename T, typename In>
 void require_stride(const Problem<T, In>& p, const StoredShape& shape) {
-  if (shape.row_stride < shape.columns) {
-    refuse(p, std::string(shape.name) + "_row_stride " + std::to_string(shape.row_stride) +
-                  " is less than its " + std::to_string(shape.columns) + " columns");
-  }
+  if (shape.row_stride < shape.columns) refuse_stride(p, shape);
 }
 
 template <typename T, typename In, typename Element>
@@ -64,15 +87,9 @@ void require_span(const Problem<T, In>& p, const StoredShape& shape, std::span<E
   size_t extent = 0;
   size_t bytes = 0;
   if (!extent_of(shape, extent) || __builtin_mul_overflow(extent, sizeof(Element), &bytes)) {
-    refuse(p, std::string(shape.name) + ": " + std::to_string(shape.rows) + " rows of stride " +
-                  std::to_string(shape.row_stride) + " span more memory than exists");
+    refuse_extent(p, shape);
   }
-  if (span.size() < extent) {
-    refuse(p, std::string(shape.name) + " holds " + std::to_string(span.size()) +
-                  " elements, fewer than the " + std::to_string(extent) + " its " +
-                  std::to_string(shape.rows) + " x " + std::to_string(shape.columns) +
-                  " elements with row stride " + std::to_string(shape.row_stride) + " need");
-  }
+  if (span.size() < extent) refuse_span(p, shape, span.size(), extent);
 }
 
 // The bytes a call touches of a stored matrix: `rows` runs of `width` bytes, `stride` apart.
