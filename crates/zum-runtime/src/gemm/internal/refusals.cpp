@@ -122,16 +122,21 @@ bool meets(const Touched& y, std::uintptr_t from, std::uintptr_t to) {
   return row < y.rows && y.row_start(row) < to;
 }
 
-// Whether two strided regions share a byte; walks the one with fewer rows.
-bool overlap(const Touched& x, const Touched& y) {
-  if (x.rows == 0 || x.width == 0 || y.rows == 0 || y.width == 0) return false;
-  // Apart as a whole, as nearly every call's operands are: no need to walk the rows.
-  if (x.end() <= y.start || y.end() <= x.start) return false;
-  if (x.rows > y.rows) return overlap(y, x);
+// Whether two interleaved strided regions share a byte; walks the one with fewer rows.
+[[gnu::noinline]] bool rows_overlap(const Touched& x, const Touched& y) {
+  if (x.rows > y.rows) return rows_overlap(y, x);
   for (size_t row = 0; row < x.rows; ++row) {
     if (meets(y, x.row_start(row), x.row_start(row) + x.width)) return true;
   }
   return false;
+}
+
+// Whether two strided regions share a byte.
+inline bool overlap(const Touched& x, const Touched& y) {
+  if (x.rows == 0 || x.width == 0 || y.rows == 0 || y.width == 0) return false;
+  // Apart as a whole, as nearly every call's operands are: no need to walk the rows.
+  if (x.end() <= y.start || y.end() <= x.start) return false;
+  return rows_overlap(x, y);
 }
 
 template <typename T, typename In>
