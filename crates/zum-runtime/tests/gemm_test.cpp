@@ -546,7 +546,10 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, yes, 1, 64, 1}, "small"},          //
       {{no, yes, 7, 4, 2}, "small"},           //
       {{no, yes, 8, 4, 2}, "columns"},         // from 8 rows against a transposed B
-      {{no, yes, 8, 3, 1}, "small"},           // but one deep, it is an untransposed row
+      {{no, no, 8, 4, 1}, "small"},            // its row's results in whole vectors
+      {{no, no, 8, 3, 1}, "columns"},          // a column summed alone
+      {{yes, yes, 8, 3, 1}, "columns"},        // (one deep, B^T is an untransposed row)
+      {{no, no, 7, 3, 1}, "small"},            //
       {{no, no, 1, 16, 5}, "small"},           // few results of an untransposed B, in vectors
       {{no, no, 4, 4, 20}, "small"},           //
       {{no, no, 4, 4, 21}, "stored"},          // past the vectors' multiply-adds

@@ -56,12 +56,17 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   const bool few_multiply_adds = p.m <= small_multiply_adds && p.n <= small_multiply_adds &&
                                  p.k <= small_multiply_adds &&
                                  p.m * p.n * p.k <= small_multiply_adds;
-  // From 8 rows, even a small call against a transposed B of few columns runs faster as dot
-  // products of its stored rows (8 × 4 × 2 A^T B^T: 41 ns, 49 summed; 5 × 3 × 2: 39, 26 summed).
-  const bool transposed_b_columns = !b_untransposed && p.n <= few_columns_limit &&
-                                    p.m >= few_columns_transposed_b_rows_least &&
-                                    p.m <= few_columns_transposed_b_rows_limit;
-  if (transposed_b_columns) return {Strategy::columns, narrow};
+  // From 8 rows, even a small call of few columns runs faster in the few-columns tiles against
+  // a transposed B, whose columns are its stored rows, or where a small call would sum some of
+  // its columns one result at a time (8 × 4 × 2 A^T B^T: 41 ns, 49 summed; 19 × 3 × 1 A^T: 45,
+  // 66 summed; 5 × 3 × 2 B^T: 39, 26 summed; 8 × 4 × 1: 33, 22 summed in vectors).
+  const bool summed_alone = few_multiply_adds && p.n % (16 / sizeof(T)) != 0;
+  const bool few_columns_of_few_rows = p.n <= few_columns_limit &&
+                                       p.m >= few_columns_small_rows_least &&
+                                       p.m <= few_columns_transposed_b_rows_limit;
+  if (few_columns_of_few_rows && (!b_untransposed || summed_alone)) {
+    return {Strategy::columns, narrow};
+  }
   if (few_multiply_adds || few_vector_results(p)) return {Strategy::small, false};
   // Few columns run as dot products along k once k is deep enough, always down the rows of a
   // transposed A, and against a transposed B, whose columns are its stored rows, for few rows.

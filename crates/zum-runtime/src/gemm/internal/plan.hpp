@@ -84,7 +84,7 @@ constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
 // products win at any depth (18 × 2 × 6 B^T: 58 ns, 110 packed in a narrow panel; 2 × 4 × 14:
 // 36 and 92; 40 × 4 × 3: 138 and 74).
 constexpr size_t few_columns_transposed_b_rows_limit = 24;
-constexpr size_t few_columns_transposed_b_rows_least = 8;
+constexpr size_t few_columns_small_rows_least = 8;
 
 // Up to small_multiply_adds multiply-adds, a call is summed result by result: there is too
 // little to pay for packing or a kernel's set-up (ways table: 4 × 4 × 3 at 3.2 GFLOPS summed,
