@@ -36,8 +36,7 @@ bool stored_beats_packing(const Problem<T>& p, const PathKernels<T>& kernels) {
 // the last whole one alone, a few of them, and short chains of additions.
 template <typename T>
 bool few_vector_results(const Problem<T>& p) {
-  constexpr size_t lanes = 16 / sizeof(T);
-  const size_t steps_per_row = p.n / lanes + p.n % lanes;
+  const size_t steps_per_row = p.n / small_lanes<T> + p.n % small_lanes<T>;
   return p.transpose_b == Transpose::no && p.m <= small_results && p.n <= small_results &&
          p.m * p.n <= small_results && p.k <= small_depth &&
          p.m * steps_per_row * p.k <= small_vector_multiply_adds;
@@ -60,7 +59,7 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   // a transposed B, whose columns are its stored rows, or where a small call would sum some of
   // its columns one result at a time (8 × 4 × 2 A^T B^T: 41 ns, 49 summed; 19 × 3 × 1 A^T: 45,
   // 66 summed; 5 × 3 × 2 B^T: 39, 26 summed; 8 × 4 × 1: 33, 22 summed in vectors).
-  const bool summed_alone = few_multiply_adds && p.n % (16 / sizeof(T)) != 0;
+  const bool summed_alone = few_multiply_adds && p.n % small_lanes<T> != 0;
   const bool few_columns_of_few_rows = p.n <= few_columns_limit &&
                                        p.m >= few_columns_small_rows_least &&
                                        p.m <= few_columns_transposed_b_rows_limit;
@@ -89,19 +88,30 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
 // it where stored (12 x 48 x 1 B^T had its row gathered, then multiplied as 1 deep, 141 ns),
 // and threads and a packed B see the same problem.
 template <typename T>
-bool has_transposed_row(const Problem<T>& p) {
-  return (p.transpose_a == Transpose::yes && p.m == 1 && p.a_row_stride == 1) ||
-         (p.transpose_b == Transpose::yes && p.k == 1);
+bool a_is_transposed_row(const Problem<T>& p) {
+  return p.transpose_a == Transpose::yes && p.m == 1 && p.a_row_stride == 1;
+}
+template <typename T>
+bool b_is_transposed_row(const Problem<T>& p) {
+  return p.transpose_b == Transpose::yes && p.k == 1;
 }
 
 template <typename T>
-Problem<T> rows_untransposed(Problem<T> p, T* b_row) {
-  if (p.transpose_a == Transpose::yes && p.m == 1 && p.a_row_stride == 1) {
+bool has_transposed_row(const Problem<T>& p) {
+  return a_is_transposed_row(p) || b_is_transposed_row(p);
+}
+
+template <typename T>
+Problem<T> rows_untransposed(Problem<T> p, bool copy_b_row) {
+  if (a_is_transposed_row(p)) {
     p.transpose_a = Transpose::no;
     p.a_row_stride = p.k;
   }
-  if (p.transpose_b == Transpose::yes && p.k == 1) {
-    if (b_row != nullptr && !is_packed(p) && p.b_row_stride != 1) {
+  if (b_is_transposed_row(p)) {
+    // Workspace slot 2 is the float paths' own: bf16 widens into slots 2 and 3, but its
+    // operands are compact, so a transposed B's row is never copied there.
+    if (copy_b_row && !is_packed(p) && p.b_row_stride != 1) {
+      T* b_row = workspace<T>(2, p.n);
       for (size_t j = 0; j < p.n; ++j) b_row[j] = p.b[j * p.b_row_stride];
       p.b = {b_row, p.n};
     }
@@ -137,7 +147,7 @@ void run_plan(const Problem<T>& p, const PathKernels<T>& kernels, const Plan& pl
 template <typename T>
 RunDescription describe(const Problem<T>& problem, SimdPath path) {
   const PathKernels<T>& kernels = kernels::path_kernels<T>(path);
-  const Problem<T> p = rows_untransposed<T>(problem, nullptr);
+  const Problem<T> p = rows_untransposed(problem, false);
   const auto parts = static_cast<unsigned>(part_count(p, threads_asked(p.threads)));
   const Plan plan = chosen_plan(p, kernels);
   const bool b_stored = p.transpose_b == Transpose::no && !is_packed(p);
@@ -168,7 +178,7 @@ RunDescription describe(const Problem<T>& problem, SimdPath path) {
   template void run_plan<T>(const Problem<T>&, const PathKernels<T>&, const Plan&); \
   template RunDescription describe<T>(const Problem<T>&, SimdPath);                 \
   template bool has_transposed_row<T>(const Problem<T>&);                           \
-  template Problem<T> rows_untransposed<T>(Problem<T>, T*);
+  template Problem<T> rows_untransposed<T>(Problem<T>, bool);
 ZUM_INSTANTIATE(float)
 ZUM_INSTANTIATE(double)
 #undef ZUM_INSTANTIATE

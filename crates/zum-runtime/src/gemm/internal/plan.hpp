@@ -97,6 +97,9 @@ constexpr size_t small_multiply_adds = 64;
 constexpr size_t small_results = 16;
 constexpr size_t small_vector_multiply_adds = 80;
 constexpr size_t small_depth = 32;
+// The lanes of the 16-byte vectors small calls sum in.
+template <typename T>
+constexpr size_t small_lanes = 16 / sizeof(T);
 
 // How a problem runs, decided once from the whole problem so that every thread's part of it
 // runs the same way.
@@ -109,13 +112,13 @@ template <typename T>
 Plan chosen_plan(const Problem<T>& problem, const PathKernels<T>& kernels);
 
 // The problem with a transposed operand that is one row untransposed: op(A) of one row whose
-// elements are one apart, and op(B) one deep. The row of a transposed B goes to `b_row`
-// unless its elements are one apart already (or B is packed, holding op(B) either way); with
-// no b_row, the shape alone changes, for describing the run.
+// elements are one apart, and op(B) one deep. With copy_b_row, the row of a transposed B is
+// copied into this thread's workspace unless its elements are one apart already (or B is
+// packed, holding op(B) either way); without, the shape alone changes, for describing the run.
 template <typename T>
 bool has_transposed_row(const Problem<T>& problem);
 template <typename T>
-Problem<T> rows_untransposed(Problem<T> problem, T* b_row);
+Problem<T> rows_untransposed(Problem<T> problem, bool copy_b_row);
 
 // Runs (a thread's part of) a problem the way the plan says.
 template <typename T>

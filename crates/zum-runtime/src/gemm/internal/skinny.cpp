@@ -13,9 +13,9 @@ namespace zum_runtime::gemm::driver {
 
 using kernels::round_up;
 
-// Shallower than a group of k, a transposed B is turned into rows, and both are read where
-// stored, in panels as wide: packing it into panels padded to 16 deep cost 9 × 136 × 2 more
-// than its multiply-adds. A packed B gives the same bits: the same tiles in the same order.
+// Shallower than gathered_rows_depth, a transposed B is turned into rows, and both are read
+// where stored, in panels as wide: packing it into panels padded to 16 deep cost 9 × 136 × 2
+// more than its multiply-adds. A packed B gives the same bits: the same tiles in the same order.
 // Row by row, so that the writes are contiguous (3 x 80 x 2: 172 -> 121 ns), unrolled so
 // that the loop's own work does not outweigh the copies (13 x 178 x 3: 447 -> 393 ns).
 template <typename T>
@@ -198,7 +198,7 @@ void sum_each_result(const Problem<T>& p, size_t first_column, BAt b_at) {
 // side by side.
 template <typename T>
 void sum_each_result_in_vectors(const Problem<T>& p, const StridedMatrix<T>& b, size_t columns) {
-  constexpr size_t lanes = 16 / sizeof(T);
+  constexpr size_t lanes = small_lanes<T>;
   using V = simd::Vector<T, lanes>;
   const StridedMatrix<T> a = op_a(p);
   const Output<T> out = output(p);
@@ -216,11 +216,11 @@ void sum_each_result_in_vectors(const Problem<T>& p, const StridedMatrix<T>& b, 
   }
 }
 
-// A small call (plan.hpp): no packing, no workspace, no kernel's
-// set-up, which cost such calls more than their arithmetic (4 × 4 × 3 took 80 ns, OpenBLAS
-// 40). Where op(B)'s rows are contiguous, whole vectors of a row's results run side by side
-// (12 × 4 × 1 A^T: 71 -> 49 ns; vectors gathered from a transposed B lost to one result at a
-// time). A packed B is read element by element, to the same bits.
+// A small call (plan.hpp): no packing, no workspace, no kernel's set-up, which cost such calls
+// more than their arithmetic (4 × 4 × 3 took 80 ns, OpenBLAS 40). Where op(B)'s rows are
+// contiguous, whole vectors of a row's results run side by side (12 × 4 × 1 A^T: 71 -> 49 ns;
+// vectors gathered from a transposed B lost to one result at a time). A packed B is read element by
+// element, to the same bits.
 template <typename T>
 void run_small(const Problem<T>& p) {
   if (is_packed(p)) {
@@ -230,7 +230,7 @@ void run_small(const Problem<T>& p) {
   const StridedMatrix<T> b = op_b(p);
   size_t in_vectors = 0;
   if (b.column_step == 1) {
-    in_vectors = p.n / (16 / sizeof(T)) * (16 / sizeof(T));
+    in_vectors = p.n / small_lanes<T> * small_lanes<T>;
     sum_each_result_in_vectors(p, b, in_vectors);
   }
   sum_each_result(p, in_vectors, [&](size_t q, size_t j) { return b.at(q, j); });

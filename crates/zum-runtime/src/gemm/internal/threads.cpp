@@ -114,11 +114,7 @@ void run(const Problem<T>& p, SimdPath path, Strategy strategy) {
   }
   // The problem is copied only when it changes: copying it cost small calls 12 ns.
   if (!has_transposed_row(p)) return run_planned(p, path, strategy);
-  // Workspace slot 2 is the float paths' own: bf16 widens into slots 2 and 3, but its
-  // operands are compact, so a transposed B's row needs no copy.
-  const bool b_row_copied =
-      p.transpose_b == Transpose::yes && p.k == 1 && p.b_row_stride != 1 && !is_packed(p);
-  run_planned(rows_untransposed(p, b_row_copied ? workspace<T>(2, p.n) : nullptr), path, strategy);
+  run_planned(rows_untransposed(p, true), path, strategy);
 }
 
 #define ZUM_INSTANTIATE(T)                                                      \
