@@ -97,11 +97,36 @@ T packed_element(const PackedView<T>& packed, size_t k, size_t p, size_t j) {
 // when compiling keeps the loop over them from costing more than the copies (1 × 3 × 239 spent
 // 280 ns here).
 template <size_t count, typename T>
-void copy_few_columns(const StridedMatrix<T>& b, size_t depth, T* columns) {
+void copy_few_columns(const StridedMatrix<T>& b, size_t depth, T* columns, size_t q = 0) {
   static_assert(count <= kernels::max_few_columns);
-  for (size_t q = 0; q < depth; ++q) {
+  for (; q < depth; ++q) {
     for (size_t j = 0; j < count; ++j) columns[j * depth + q] = b.at(q, j);
   }
+}
+
+// Four float columns of rows one element apart, four rows at a time transposed in registers,
+// the rest one by one: element by element, 13 × 4 × 213 spent a third of its time copying.
+inline void copy_four_float_columns(const StridedMatrix<float>& b, size_t depth, float* columns) {
+  using V = simd::Vector<float, 4>;
+  const auto row = [&](size_t q) {
+    V r;
+    std::memcpy(&r, &b.at(q, 0), sizeof r);
+    return r;
+  };
+  size_t q = 0;
+  for (; q + 4 <= depth; q += 4) {
+    const V r0 = row(q), r1 = row(q + 1), r2 = row(q + 2), r3 = row(q + 3);
+    const V low01 = __builtin_shufflevector(r0, r1, 0, 4, 1, 5);
+    const V high01 = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
+    const V low23 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+    const V high23 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+    const V column[4] = {__builtin_shufflevector(low01, low23, 0, 1, 4, 5),
+                         __builtin_shufflevector(low01, low23, 2, 3, 6, 7),
+                         __builtin_shufflevector(high01, high23, 0, 1, 4, 5),
+                         __builtin_shufflevector(high01, high23, 2, 3, 6, 7)};
+    for (size_t j = 0; j < 4; ++j) std::memcpy(columns + j * depth + q, &column[j], sizeof(V));
+  }
+  copy_few_columns<4>(b, depth, columns, q);
 }
 
 // op(B)'s columns, column j contiguous over k at columns + j · k, whether B is stored either way
@@ -125,6 +150,9 @@ void copy_columns(const Problem<T>& p, T* columns) {
     case 3:
       return copy_few_columns<3>(op_b(p), p.k, columns);
     default:
+      if constexpr (std::is_same_v<T, float>) {
+        if (op_b(p).column_step == 1) return copy_four_float_columns(op_b(p), p.k, columns);
+      }
       return copy_few_columns<4>(op_b(p), p.k, columns);
   }
 }
