@@ -563,11 +563,6 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{no, no, 65, 1, 1}, "columns"},         //
       {{no, yes, 1, 65, 1}, "sweep"},          // a one-deep transposed B is the row it holds
       {{no, no, 1000, 4, 100}, "columns"},     // few columns
-      {{no, no, 200, 4, 95}, "stored_a"},      // few columns, shallower than dot products pay
-      {{no, no, 200, 3, 47}, "stored_a"},      //
-      {{no, no, 200, 3, 48}, "columns"},       //
-      {{no, no, 200, 2, 15}, "stored_a"},      //
-      {{no, no, 200, 2, 16}, "columns"},       //
       {{no, no, 200, 1, 2}, "columns"},        //
       {{yes, no, 200, 4, 8}, "columns"},       // down the rows of a transposed A
       {{no, yes, 24, 4, 2}, "columns"},        // few rows against a transposed B's rows
@@ -603,6 +598,23 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
     Operands<float> operands(shape);
     const auto problem = operands.problem(1.0f, 0.0f);
     CHECK(driver::describe(problem, kernels::runnable_paths().back()).way == way);
+  }
+  // Few columns run as dot products from a measured depth, in a narrow panel before: sooner
+  // where the AVX-512 path runs its vectors in halves.
+  const SimdPath fastest = kernels::runnable_paths().back();
+  const bool halved =
+      fastest == SimdPath::avx512 && zum_runtime::simd::processor_halves_512_bit_vectors();
+  const size_t from_depth[3] = {halved ? 1u : 16u, halved ? 24u : 48u, halved ? 32u : 96u};
+  for (const size_t n : {size_t{2}, size_t{3}, size_t{4}}) {
+    const size_t from = from_depth[n - 2];
+    CHECK(driver::dot_products_from(n, kernels::path_kernels<float>(fastest)) == from);
+    for (const size_t depth : {from - 1, from}) {
+      if (depth == 0) continue;
+      INFO("200 x " << n << " x " << depth);
+      Operands<float> operands({no, no, 200, n, depth});
+      const auto way = driver::describe(operands.problem(1.0f, 0.0f), fastest).way;
+      CHECK(way == (depth < from ? "stored_a" : "columns"));
+    }
   }
   // A shallow transposed B is turned into rows, a deeper one packed into panels.
   for (const size_t depth : {size_t{5}, size_t{6}}) {

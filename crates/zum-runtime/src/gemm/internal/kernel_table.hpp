@@ -16,6 +16,7 @@ using simd::SimdPath;
 
 template <typename T>
 struct PathKernels {
+  KernelSet set;
   Tile wide;    // packed blocks, and op(B) read where stored
   Tile narrow;  // op(A) read where stored, against a packed op(B) of few columns
   // One packed block pair: `a_block` a family B buffer of output.rows (padded to mr) × depth,

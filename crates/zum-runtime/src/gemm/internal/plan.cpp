@@ -69,9 +69,10 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   if (few_multiply_adds || few_vector_results(p)) return {Strategy::small, false};
   // Few columns run as dot products along k once k is deep enough, always down the rows of a
   // transposed A, and against a transposed B, whose columns are its stored rows, for few rows.
-  const bool dot_products = p.n <= few_columns_limit &&
-                            (p.transpose_a == Transpose::yes || p.k >= dot_products_depth[p.n] ||
-                             (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
+  const bool dot_products =
+      p.n <= few_columns_limit &&
+      (p.transpose_a == Transpose::yes || p.k >= dot_products_from(p.n, kernels) ||
+       (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
   if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
   const bool b_past_l2 = p.k * p.n * sizeof(T) > l2_cache_bytes() / 2;
   const bool swept = p.m <= swept_small_b_rows_limit || (p.m <= swept_rows_limit && b_past_l2);

@@ -80,6 +80,17 @@ static_assert(few_columns_limit <= kernels::max_few_columns);
 // multiply-add a step for all the columns. The dot products win from this depth on, by the
 // number of columns (200 × n × k, one core: n = 2 from 16, n = 3 from 48, n = 4 from 96).
 constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
+// Where 512-bit vectors run in halves (Zen 4), a narrow panel's multiply-add a row costs twice as
+// much, and the dot products win sooner (200 × n × k: n = 2 always, n = 3 from 24, n = 4 from
+// 32; 1000 × 2 × 1: 776 ns, 1239 in a narrow panel).
+constexpr size_t halved_vectors_dot_products_depth[few_columns_limit + 1] = {0, 0, 1, 24, 32};
+// The depth from which n ≤ few_columns_limit columns run as dot products on this processor.
+template <typename T>
+size_t dot_products_from(size_t n, const PathKernels<T>& kernels) {
+  const bool halved =
+      kernels.set == kernels::KernelSet::avx512 && simd::processor_halves_512_bit_vectors();
+  return halved ? halved_vectors_dot_products_depth[n] : dot_products_depth[n];
+}
 // A transposed B holds its columns contiguous already: no copy, and for few rows the dot
 // products win at any depth (18 × 2 × 6 B^T: 58 ns, 110 packed in a narrow panel; 2 × 4 × 14:
 // 36 and 92; 40 × 4 × 3: 138 and 74).

@@ -1,5 +1,9 @@
 #include "simd/internal/paths.hpp"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +101,25 @@ std::span<const SimdPath> runnable_simd_paths() {
     return runnable;
   }();
   return paths;
+}
+
+bool processor_halves_512_bit_vectors() {
+#if ZUM_X86_64
+  static const bool halves = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return false;
+    // "AuthenticAMD", as cpuid spells it across ebx, edx and ecx.
+    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;
+    if (!amd || __get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const unsigned base_family = (eax >> 8) & 0xfu;
+    const unsigned family = base_family == 0xfu ? base_family + ((eax >> 20) & 0xffu) : base_family;
+    __builtin_cpu_init();
+    return family == 0x19 && __builtin_cpu_supports("avx512f");
+  }();
+  return halves;
+#else
+  return false;
+#endif
 }
 
 bool processor_has_fma() {

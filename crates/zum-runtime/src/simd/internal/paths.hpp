@@ -35,6 +35,10 @@ std::string_view simd_path_name(SimdPath path);
 // The paths this processor can run, up to the limit below: generic first, the fastest last.
 std::span<const SimdPath> runnable_simd_paths();
 
+// Whether the processor runs each 512-bit vector operation as two 256-bit halves (AMD Zen 4:
+// family 25 with AVX-512), so that a 512-bit load or multiply-add costs what two 256-bit ones do
+// and the ways of running a GEMM switch at other shapes.
+bool processor_halves_512_bit_vectors();
 // Whether the processor has fused multiply-adds, which every GEMM path past the portable one
 // uses.
 bool processor_has_fma();
