@@ -536,62 +536,71 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
 
 TEST_CASE("gemm: each shape runs the way its measured switch points say") {
   const Transpose no = Transpose::no, yes = Transpose::yes;
+  const SimdPath fastest = kernels::runnable_paths().back();
+  // Where the AVX-512 path runs its vectors in halves, a few rows against a small B are read
+  // where stored rather than swept.
+  const bool halved =
+      fastest == SimdPath::avx512 && zum_runtime::simd::processor_halves_512_bit_vectors();
+  const std::string_view few_rows_small_b = halved ? "stored" : "sweep";
   const struct {
     Case shape;
     std::string_view way;
   } cases[] = {
-      {{no, no, 4, 4, 4}, "small"},            // 64 multiply-adds, summed one by one
-      {{yes, yes, 1, 1, 64}, "small"},         //
-      {{no, no, 64, 1, 1}, "small"},           //
-      {{no, yes, 1, 64, 1}, "small"},          //
-      {{no, yes, 7, 4, 2}, "small"},           //
-      {{no, yes, 8, 4, 2}, "columns"},         // from 8 rows against a transposed B
-      {{no, no, 8, 4, 1}, "small"},            // its row's results in whole vectors
-      {{no, no, 8, 3, 1}, "columns"},          // a column summed alone
-      {{yes, yes, 8, 3, 1}, "columns"},        // (one deep, B^T is an untransposed row)
-      {{no, no, 7, 3, 1}, "small"},            //
-      {{no, no, 1, 16, 5}, "small"},           // few results of an untransposed B, in vectors
-      {{no, no, 4, 4, 20}, "small"},           //
-      {{no, no, 4, 4, 21}, "stored"},          // past the vectors' multiply-adds
-      {{no, no, 3, 3, 8}, "small"},            // columns past the last vector, one by one
-      {{no, no, 3, 3, 9}, "stored"},           //
-      {{no, no, 1, 17, 4}, "sweep"},           // past the results
-      {{no, no, 1, 2, 32}, "small"},           //
-      {{no, no, 1, 2, 33}, "columns"},         // past the depth
-      {{no, yes, 1, 16, 5}, "columns"},        // a transposed B
-      {{no, no, 1, 1, 65}, "columns"},         //
-      {{no, no, 65, 1, 1}, "columns"},         //
-      {{no, yes, 1, 65, 1}, "sweep"},          // a one-deep transposed B is the row it holds
-      {{no, no, 1000, 4, 100}, "columns"},     // few columns
-      {{no, no, 200, 1, 2}, "columns"},        //
-      {{yes, no, 200, 4, 8}, "columns"},       // down the rows of a transposed A
-      {{no, yes, 24, 4, 2}, "columns"},        // few rows against a transposed B's rows
-      {{no, yes, 25, 4, 2}, "stored_a"},       //
-      {{yes, yes, 50, 1, 3}, "columns"},       //
-      {{no, yes, 1, 300, 50}, "columns"},      // one row against a transposed B
-      {{no, no, 1, 300, 50}, "sweep"},         // one row against B where stored
-      {{no, no, 3, 300, 50}, "sweep"},         //
-      {{no, no, 4, 300, 50}, "stored"},        // B in half the L2 against more rows
-      {{no, no, 6, 1024, 1024}, "sweep"},      // B past it
-      {{no, no, 7, 300, 50}, "stored"},        // past the swept rows
-      {{no, no, 3, 17, 100}, "sweep"},         // just past a narrow panel
-      {{no, no, 6, 16, 100}, "stored"},        // few rows, all of n in one narrow panel
-      {{no, no, 5, 7, 696}, "stored"},         //
-      {{no, no, 1, 6, 179}, "stored"},         //
-      {{no, no, 16, 10, 600}, "stored"},       //
-      {{no, no, 128, 4, 20}, "stored"},        // few columns, shallow
-      {{no, no, 129, 4, 20}, "stored_a"},      //
-      {{no, no, 128, 16, 600}, "stored"},      // narrow
-      {{no, no, 129, 6, 600}, "stored_a"},     //
-      {{no, no, 8, 20, 50}, "stored"},         // few rows
-      {{no, no, 16, 557, 700}, "stored"},      // rows up to 16, however deep
-      {{no, no, 200, 256, 32}, "stored"},      // all of op(B) in half the L2
-      {{no, no, 17, 512, 1024}, "blocked"},    // neither
-      {{no, no, 200, 100, 4096}, "stored_a"},  // few columns, op(B) past the L2
-      {{no, yes, 20, 20, 20}, "stored_a"},     // transposed B of few columns
-      {{no, yes, 300, 300, 15}, "stored_a"},   // transposed B, shallower than a group of k
-      {{no, yes, 300, 300, 16}, "blocked"},    //
-      {{no, yes, 200, 256, 32}, "blocked"},    // transposed B of many
+      {{no, no, 4, 4, 4}, "small"},               // 64 multiply-adds, summed one by one
+      {{yes, yes, 1, 1, 64}, "small"},            //
+      {{no, no, 64, 1, 1}, "small"},              //
+      {{no, yes, 1, 64, 1}, "small"},             //
+      {{no, yes, 7, 4, 2}, "small"},              //
+      {{no, yes, 8, 4, 2}, "columns"},            // from 8 rows against a transposed B
+      {{no, no, 8, 4, 1}, "small"},               // its row's results in whole vectors
+      {{no, no, 8, 3, 1}, "columns"},             // a column summed alone
+      {{yes, yes, 8, 3, 1}, "columns"},           // (one deep, B^T is an untransposed row)
+      {{no, no, 7, 3, 1}, "small"},               //
+      {{no, no, 1, 16, 5}, "small"},              // few results of an untransposed B, in vectors
+      {{no, no, 4, 4, 20}, "small"},              //
+      {{no, no, 4, 4, 21}, "stored"},             // past the vectors' multiply-adds
+      {{no, no, 3, 3, 8}, "small"},               // columns past the last vector, one by one
+      {{no, no, 3, 3, 9}, "stored"},              //
+      {{no, no, 1, 17, 4}, few_rows_small_b},     // past the results
+      {{no, no, 1, 2, 32}, "small"},              //
+      {{no, no, 1, 2, 33}, "columns"},            // past the depth
+      {{no, yes, 1, 16, 5}, "columns"},           // a transposed B
+      {{no, no, 1, 1, 65}, "columns"},            //
+      {{no, no, 65, 1, 1}, "columns"},            //
+      {{no, yes, 1, 65, 1}, "sweep"},             // a one-deep transposed B is the row it holds
+      {{no, no, 1000, 4, 100}, "columns"},        // few columns
+      {{no, no, 200, 1, 2}, "columns"},           //
+      {{yes, no, 200, 4, 8}, "columns"},          // down the rows of a transposed A
+      {{no, yes, 24, 4, 2}, "columns"},           // few rows against a transposed B's rows
+      {{no, yes, 25, 4, 2}, "stored_a"},          //
+      {{yes, yes, 50, 1, 3}, "columns"},          //
+      {{no, yes, 1, 300, 50}, "columns"},         // one row against a transposed B
+      {{no, no, 1, 300, 50}, few_rows_small_b},   // one row against B where stored
+      {{no, no, 3, 300, 50}, few_rows_small_b},   //
+      {{no, no, 2, 1024, 16}, few_rows_small_b},  // B of 64 KiB
+      {{no, no, 2, 1024, 17}, "sweep"},           // past it
+      {{no, no, 3, 300, 1}, "sweep"},             // one deep
+      {{no, no, 4, 300, 50}, "stored"},           // B in half the L2 against more rows
+      {{no, no, 6, 1024, 1024}, "sweep"},         // B past it
+      {{no, no, 7, 300, 50}, "stored"},           // past the swept rows
+      {{no, no, 3, 17, 100}, few_rows_small_b},   // just past a narrow panel
+      {{no, no, 6, 16, 100}, "stored"},           // few rows, all of n in one narrow panel
+      {{no, no, 5, 7, 696}, "stored"},            //
+      {{no, no, 1, 6, 179}, "stored"},            //
+      {{no, no, 16, 10, 600}, "stored"},          //
+      {{no, no, 128, 4, 20}, "stored"},           // few columns, shallow
+      {{no, no, 129, 4, 20}, "stored_a"},         //
+      {{no, no, 128, 16, 600}, "stored"},         // narrow
+      {{no, no, 129, 6, 600}, "stored_a"},        //
+      {{no, no, 8, 20, 50}, "stored"},            // few rows
+      {{no, no, 16, 557, 700}, "stored"},         // rows up to 16, however deep
+      {{no, no, 200, 256, 32}, "stored"},         // all of op(B) in half the L2
+      {{no, no, 17, 512, 1024}, "blocked"},       // neither
+      {{no, no, 200, 100, 4096}, "stored_a"},     // few columns, op(B) past the L2
+      {{no, yes, 20, 20, 20}, "stored_a"},        // transposed B of few columns
+      {{no, yes, 300, 300, 15}, "stored_a"},      // transposed B, shallower than a group of k
+      {{no, yes, 300, 300, 16}, "blocked"},       //
+      {{no, yes, 200, 256, 32}, "blocked"},       // transposed B of many
   };
   for (const auto& [shape, way] : cases) {
     INFO(describe(shape));
@@ -601,9 +610,6 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
   }
   // Few columns run as dot products from a measured depth, in a narrow panel before: sooner
   // where the AVX-512 path runs its vectors in halves.
-  const SimdPath fastest = kernels::runnable_paths().back();
-  const bool halved =
-      fastest == SimdPath::avx512 && zum_runtime::simd::processor_halves_512_bit_vectors();
   const size_t from_depth[3] = {halved ? 1u : 16u, halved ? 24u : 48u, halved ? 32u : 96u};
   for (const size_t n : {size_t{2}, size_t{3}, size_t{4}}) {
     const size_t from = from_depth[n - 2];

@@ -75,7 +75,10 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
        (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
   if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
   const bool b_past_l2 = p.k * p.n * sizeof(T) > l2_cache_bytes() / 2;
-  const bool swept = p.m <= swept_small_b_rows_limit || (p.m <= swept_rows_limit && b_past_l2);
+  const bool stored_small_b = halves_vectors(kernels) && p.k > 1 &&
+                              p.k * p.n * sizeof(T) <= halved_vectors_stored_small_b_bytes;
+  const bool swept = (p.m <= swept_small_b_rows_limit && !stored_small_b) ||
+                     (p.m <= swept_rows_limit && b_past_l2);
   if (b_untransposed && swept && !narrow) return {Strategy::sweep, false};
   const size_t stored_rows = narrow ? stored_narrow_rows_limit : stored_rows_limit;
   if (b_untransposed && p.m <= stored_rows) return {Strategy::stored, narrow};

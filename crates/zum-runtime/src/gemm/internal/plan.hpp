@@ -84,13 +84,21 @@ constexpr size_t dot_products_depth[few_columns_limit + 1] = {0, 0, 16, 48, 96};
 // much, and the dot products win sooner (200 × n × k: n = 2 always, n = 3 from 24, n = 4 from
 // 32; 1000 × 2 × 1: 776 ns, 1239 in a narrow panel).
 constexpr size_t halved_vectors_dot_products_depth[few_columns_limit + 1] = {0, 0, 1, 24, 32};
+// Whether the kernels run 512-bit vectors on a core that runs them in halves.
+template <typename T>
+bool halves_vectors(const PathKernels<T>& kernels) {
+  return kernels.set == kernels::KernelSet::avx512 && simd::processor_halves_512_bit_vectors();
+}
 // The depth from which n ≤ few_columns_limit columns run as dot products on this processor.
 template <typename T>
 size_t dot_products_from(size_t n, const PathKernels<T>& kernels) {
-  const bool halved =
-      kernels.set == kernels::KernelSet::avx512 && simd::processor_halves_512_bit_vectors();
-  return halved ? halved_vectors_dot_products_depth[n] : dot_products_depth[n];
+  return halves_vectors(kernels) ? halved_vectors_dot_products_depth[n] : dot_products_depth[n];
 }
+// Where vectors run in halves, up to swept_small_b_rows_limit rows are read where stored, not
+// swept, against an op(B) of up to this many bytes and more than one row: the sweep's
+// additions into C cost more than reading B's vectors once for all the rows (2 × 106 × 83: 529
+// ns, 695 swept; 1 × 45 × 108: 261, 386; 2 × 137 × 272, 149 KiB: 2568, 2395).
+constexpr size_t halved_vectors_stored_small_b_bytes = size_t{64} << 10;
 // A transposed B holds its columns contiguous already: no copy, and for few rows the dot
 // products win at any depth (18 × 2 × 6 B^T: 58 ns, 110 packed in a narrow panel; 2 × 4 × 14:
 // 36 and 92; 40 × 4 × 3: 138 and 74).
