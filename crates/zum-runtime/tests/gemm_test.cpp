@@ -573,6 +573,13 @@ TEST_CASE("gemm: each shape runs the way its measured switch points say") {
       {{yes, no, 200, 4, 8}, "columns"},          // down the rows of a transposed A
       {{no, yes, 24, 4, 2}, "columns"},           // few rows against a transposed B's rows
       {{no, yes, 25, 4, 2}, "stored_a"},          //
+      {{no, yes, 2, 17, 32}, "columns"},          // a few rows against a deep transposed B
+      {{no, yes, 2, 17, 31}, "stored_a"},         //
+      {{no, yes, 3, 17, 80}, "columns"},          //
+      {{no, yes, 3, 17, 79}, "stored_a"},         //
+      {{no, yes, 8, 40, 80}, "columns"},          //
+      {{no, yes, 9, 40, 80}, "stored_a"},         //
+      {{yes, yes, 2, 17, 100}, "stored_a"},       // a transposed A's rows lie apart
       {{yes, yes, 50, 1, 3}, "columns"},          //
       {{no, yes, 1, 300, 50}, "columns"},         // one row against a transposed B
       {{no, no, 1, 300, 50}, few_rows_small_b},   // one row against B where stored

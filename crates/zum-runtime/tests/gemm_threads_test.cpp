@@ -109,7 +109,9 @@ TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit f
         Shape{5, 3, 2, Transpose::yes, Transpose::yes},
         Shape{20, 40, 5, Transpose::no, Transpose::yes},
         Shape{200, 12, 3, Transpose::yes, Transpose::yes}, Shape{7, 45, 30}, Shape{1, 16, 5},
-        Shape{2, 8, 20}, Shape{3, 3, 8}, Shape{18, 2, 6, Transpose::no, Transpose::yes}}) {
+        Shape{2, 8, 20}, Shape{3, 3, 8}, Shape{18, 2, 6, Transpose::no, Transpose::yes},
+        Shape{2, 17, 40, Transpose::no, Transpose::yes},
+        Shape{7, 22, 90, Transpose::no, Transpose::yes}}) {
     shapes.push_back(small);
   }
   for (const Shape& shape : shapes) {

@@ -73,7 +73,12 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
       p.n <= few_columns_limit &&
       (p.transpose_a == Transpose::yes || p.k >= dot_products_from(p.n, kernels) ||
        (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
-  if (dot_products || (p.m == 1 && !b_untransposed)) return {Strategy::columns, narrow};
+  const bool transposed_b_dot_products =
+      !b_untransposed && p.transpose_a == Transpose::no && p.m <= transposed_b_dot_rows_limit &&
+      p.k >= (p.m <= 2 ? transposed_b_dot_depth_two_rows : transposed_b_dot_depth);
+  if (dot_products || transposed_b_dot_products || (p.m == 1 && !b_untransposed)) {
+    return {Strategy::columns, narrow};
+  }
   const bool b_past_l2 = p.k * p.n * sizeof(T) > l2_cache_bytes() / 2;
   const bool stored_small_b = halves_vectors(kernels) && p.k > 1 &&
                               p.k * p.n * sizeof(T) <= halved_vectors_stored_small_b_bytes;

@@ -104,6 +104,14 @@ constexpr size_t halved_vectors_stored_small_b_bytes = size_t{64} << 10;
 // 36 and 92; 40 × 4 × 3: 138 and 74).
 constexpr size_t few_columns_transposed_b_rows_limit = 24;
 constexpr size_t few_columns_small_rows_least = 8;
+// Up to this many rows of an untransposed A against a transposed B deep enough, every result is
+// a dot product of two rows contiguous over k, a few columns at a time: packing B into panels
+// costs more than so few rows reuse it (2 × 17 × 406 B^T: 2508 ns packed, 778 so). Deep enough
+// is from 32 for up to two rows, from 80 for more (2 × 39 × 49: 729, 482; 4 × 64 × 64: 1050,
+// 1122; 5 × 33 × 80: 923, 725; 8 × 100 × 100: 3760, 3353).
+constexpr size_t transposed_b_dot_rows_limit = 8;
+constexpr size_t transposed_b_dot_depth_two_rows = 32;
+constexpr size_t transposed_b_dot_depth = 80;
 
 // Up to small_multiply_adds multiply-adds, a call is summed result by result: there is too
 // little to pay for packing or a kernel's set-up (ways table: 4 × 4 × 3 at 3.2 GFLOPS summed,
