@@ -534,6 +534,38 @@ TEMPLATE_TEST_CASE("gemm: op(B) packs into the family A buffer the mapping descr
   }
 }
 
+TEST_CASE("gemm: the few columns past a plan's last half-panel run in the few-columns tiles") {
+  const Transpose no = Transpose::no, yes = Transpose::yes;
+  const SimdPath path = kernels::runnable_paths().back();
+  const auto& kernels = kernels::path_kernels<float>(path);
+  const size_t half = kernels.wide.nr / 2;
+  if (half < 8) return;  // the portable tiles keep their last columns
+  const size_t deep = driver::dot_products_from(4, kernels);
+  const struct {
+    Case shape;
+    size_t few;
+  } cases[] = {
+      {{yes, no, 200, half + 1, 8}, 1},        // down a transposed A's rows, at any depth
+      {{yes, no, 200, 2 * half + 4, 8}, 4},    //
+      {{yes, no, 200, half + 5, 8}, 0},        // more than the few-columns tiles take
+      {{yes, no, 200, 2 * half, 8}, 0},        // none past the half-panels
+      {{no, no, 200, half + 4, deep}, 4},      // dot products along a deep enough k
+      {{no, no, 200, half + 4, deep - 1}, 0},  //
+      {{no, yes, 200, half + 3, 300}, 3},      //
+      {{yes, no, 200, 3, 8}, 0},               // the few columns are all of op(B)
+  };
+  for (const auto& [shape, few] : cases) {
+    INFO(describe(shape));
+    Operands<float> operands(shape);
+    const auto problem = operands.problem(1.0f, 0.0f);
+    for (const Strategy strategy : {Strategy::stored_a, Strategy::blocked}) {
+      CHECK(driver::few_last_columns(problem, kernels, {strategy, false}) == few);
+    }
+    CHECK(driver::few_last_columns(problem, kernels, {Strategy::sweep, false}) == 0);
+    CHECK(driver::few_last_columns(problem, kernels, {Strategy::stored_a, true}) == 0);
+  }
+}
+
 TEST_CASE("gemm: each shape runs the way its measured switch points say") {
   const Transpose no = Transpose::no, yes = Transpose::yes;
   const SimdPath fastest = kernels::runnable_paths().back();

@@ -103,15 +103,26 @@ TEMPLATE_TEST_CASE("gemm threads: the packed multiply matches the one-shot bit f
                    double) {
   using T = TestType;
   std::vector<Shape> shapes = threaded_shapes;
-  for (const Shape& small :
-       {Shape{3, 40, 20}, Shape{9, 33, 17, Transpose::yes, Transpose::yes}, Shape{64, 64, 64},
-        Shape{1, 1, 1}, Shape{0, 5, 5}, Shape{4, 7, 0}, Shape{4, 4, 3},
-        Shape{5, 3, 2, Transpose::yes, Transpose::yes},
-        Shape{20, 40, 5, Transpose::no, Transpose::yes},
-        Shape{200, 12, 3, Transpose::yes, Transpose::yes}, Shape{7, 45, 30}, Shape{1, 16, 5},
-        Shape{2, 8, 20}, Shape{3, 3, 8}, Shape{18, 2, 6, Transpose::no, Transpose::yes},
-        Shape{2, 17, 40, Transpose::no, Transpose::yes},
-        Shape{7, 22, 90, Transpose::no, Transpose::yes}}) {
+  for (const Shape& small : {Shape{3, 40, 20},
+                             Shape{9, 33, 17, Transpose::yes, Transpose::yes},
+                             Shape{64, 64, 64},
+                             Shape{1, 1, 1},
+                             Shape{0, 5, 5},
+                             Shape{4, 7, 0},
+                             Shape{4, 4, 3},
+                             Shape{5, 3, 2, Transpose::yes, Transpose::yes},
+                             Shape{20, 40, 5, Transpose::no, Transpose::yes},
+                             Shape{200, 12, 3, Transpose::yes, Transpose::yes},
+                             Shape{7, 45, 30},
+                             Shape{1, 16, 5},
+                             Shape{2, 8, 20},
+                             Shape{3, 3, 8},
+                             Shape{18, 2, 6, Transpose::no, Transpose::yes},
+                             Shape{2, 17, 40, Transpose::no, Transpose::yes},
+                             Shape{7, 22, 90, Transpose::no, Transpose::yes},
+                             Shape{100, 18, 40},
+                             Shape{130, 66, 20, Transpose::yes, Transpose::no},
+                             Shape{90, 145, 100, Transpose::no, Transpose::yes}}) {
     shapes.push_back(small);
   }
   for (const Shape& shape : shapes) {

@@ -147,6 +147,11 @@ bool has_transposed_row(const Problem<T>& problem);
 template <typename T>
 Problem<T> rows_untransposed(Problem<T> problem, bool copy_b_row);
 
+// The last columns of op(B) that a plan in panels leaves to the few-columns tiles (plan.cpp); 0
+// for none.
+template <typename T>
+size_t few_last_columns(const Problem<T>& problem, const PathKernels<T>& kernels, const Plan& plan);
+
 // Runs (a thread's part of) a problem the way the plan says.
 template <typename T>
 void run_plan(const Problem<T>& problem, const PathKernels<T>& kernels, const Plan& plan);

@@ -28,26 +28,6 @@ unsigned cores_available() {
   return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
 }
 
-// The rows [first, first + count) of the problem, or its columns.
-template <typename T, typename In>
-Problem<T, In> rows_of(Problem<T, In> p, size_t first, size_t count) {
-  p.a = p.a.subspan(p.transpose_a == Transpose::no ? first * p.a_row_stride : first);
-  p.c = p.c.subspan(first * p.c_row_stride);
-  p.m = count;
-  return p;
-}
-template <typename T, typename In>
-Problem<T, In> columns_of(Problem<T, In> p, size_t first, size_t count) {
-  if (is_packed(p)) {
-    p.packed_b.first_column += first;
-  } else {
-    p.b = p.b.subspan(p.transpose_b == Transpose::no ? first : first * p.b_row_stride);
-  }
-  p.c = p.c.subspan(first);
-  p.n = count;
-  return p;
-}
-
 // Parts run along the longer of m and n, in whole units of the tile.
 struct Split {
   bool by_rows;

@@ -9,6 +9,26 @@
 // The split of a call over threads (threads.cpp). Internal.
 namespace zum_runtime::gemm::driver {
 
+// The rows [first, first + count) of the problem, or its columns.
+template <typename T, typename In>
+Problem<T, In> rows_of(Problem<T, In> p, size_t first, size_t count) {
+  p.a = p.a.subspan(p.transpose_a == Transpose::no ? first * p.a_row_stride : first);
+  p.c = p.c.subspan(first * p.c_row_stride);
+  p.m = count;
+  return p;
+}
+template <typename T, typename In>
+Problem<T, In> columns_of(Problem<T, In> p, size_t first, size_t count) {
+  if (is_packed(p)) {
+    p.packed_b.first_column += first;
+  } else {
+    p.b = p.b.subspan(p.transpose_b == Transpose::no ? first : first * p.b_row_stride);
+  }
+  p.c = p.c.subspan(first);
+  p.n = count;
+  return p;
+}
+
 // The parts of a problem that `threads` threads take, how many there are (from the shape
 // alone: a problem that only describes a call may hold no operands), and the threads a
 // problem asks for.
