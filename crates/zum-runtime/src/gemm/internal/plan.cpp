@@ -130,7 +130,6 @@ Problem<T> rows_untransposed(Problem<T> p, bool copy_b_row) {
   return p;
 }
 
-// A strategy that needs an untransposed, unpacked B falls back to the blocked one.
 // The columns past the last half-panel of a plan that runs op(B) in panels, when they are so
 // few that the few-columns tiles fill their vectors where a half-panel would leave most lanes
 // idle: 89 × 18 × 72 A^T ran 32 columns' worth in 3.9 us, 89 × 16 × 72 and 89 × 2 × 72 apart
@@ -148,6 +147,7 @@ size_t few_last_columns(const Problem<T>& p, const PathKernels<T>& kernels, cons
   return dot_products ? few : 0;
 }
 
+// A strategy that needs an untransposed, unpacked B falls back to the blocked one.
 template <typename T>
 void run_plan(const Problem<T>& p, const PathKernels<T>& kernels, const Plan& plan) {
   if (const size_t few = few_last_columns(p, kernels, plan); few != 0) {
