@@ -42,6 +42,13 @@ bool few_vector_results(const Problem<T>& p) {
          p.m * steps_per_row * p.k <= small_vector_multiply_adds;
 }
 
+// Whether n ≤ few_columns_limit columns of op(B) run faster in the few-columns tiles than in a
+// narrow panel: always down a transposed A's rows, along k once k is deep enough.
+template <typename T>
+bool few_columns_pay(const Problem<T>& p, size_t n, const PathKernels<T>& kernels) {
+  return p.transpose_a == Transpose::yes || p.k >= dot_products_from(n, kernels);
+}
+
 // Measured switch points (zum-gemm-bench's table of ways of running, float, one core). Few rows
 // against an untransposed B read both where stored, in narrow panels when n fits one (so that
 // a packed B, packed in such panels, gives the same bits), the last panel loaded masked: 5 ×
@@ -70,9 +77,8 @@ Plan chosen_plan(const Problem<T>& p, const PathKernels<T>& kernels) {
   // Few columns run as dot products along k once k is deep enough, always down the rows of a
   // transposed A, and against a transposed B, whose columns are its stored rows, for few rows.
   const bool dot_products =
-      p.n <= few_columns_limit &&
-      (p.transpose_a == Transpose::yes || p.k >= dot_products_from(p.n, kernels) ||
-       (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
+      p.n <= few_columns_limit && (few_columns_pay(p, p.n, kernels) ||
+                                   (!b_untransposed && p.m <= few_columns_transposed_b_rows_limit));
   const bool transposed_b_dot_products =
       !b_untransposed && p.transpose_a == Transpose::no && p.m <= transposed_b_dot_rows_limit &&
       p.k >= (p.m <= 2 ? transposed_b_dot_depth_two_rows : transposed_b_dot_depth);
@@ -142,9 +148,7 @@ size_t few_last_columns(const Problem<T>& p, const PathKernels<T>& kernels, cons
   if (!panels || plan.narrow_panels || half_panel < 8 || p.n <= half_panel) return 0;
   const size_t few = p.n % half_panel;
   if (few == 0 || few > few_columns_limit) return 0;
-  const bool dot_products =
-      p.transpose_a == Transpose::yes || p.k >= dot_products_from(few, kernels);
-  return dot_products ? few : 0;
+  return few_columns_pay(p, few, kernels) ? few : 0;
 }
 
 // A strategy that needs an untransposed, unpacked B falls back to the blocked one.

@@ -181,18 +181,27 @@ void run_one_row(const Problem<T>& p, const PathKernels<T>& kernels) {
   kernels.few_columns(b_columns, a_row, p.k, p.k, {out.c, 1, p.n, 1, out.alpha, out.beta});
 }
 
-// Few rows against a deep transposed B (plan.hpp): every result a dot product of op(A)'s row
-// and B's stored row, both contiguous over k, a few columns of op(B) at a time. A packed B is
-// unpacked into columns contiguous over k, to the same bits.
+// A few columns of op(B), too few to fill a panel's vectors: op(A) where stored against them,
+// in the few-columns tiles, a few columns at a time. So run few rows against a deep transposed
+// B too (plan.hpp), every result a dot product of op(A)'s row and B's stored row. One row of C
+// against many columns runs as one column of Cᵀ; other shapes of many columns run stored_a with
+// panels as narrow as `narrow` says.
 template <typename T>
-void run_transposed_b_dot_products(const Problem<T>& p, const PathKernels<T>& kernels) {
+void run_columns(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
+  if (p.n > kernels::max_few_columns && p.m == 1) return run_one_row(p, kernels);
+  if (p.n > kernels::max_few_columns && p.transpose_b == Transpose::no) {
+    return run_stored_a(p, kernels, narrow);
+  }
+  // op(B)'s columns contiguous where stored already: a transposed B's stored rows, or the one
+  // column of a B whose rows are one element apart. Otherwise copied, a packed B to the same
+  // bits.
   const StridedMatrix<T> b = op_b(p);
   const T* columns = b.data;
   size_t column_stride = b.column_step;
-  if (is_packed(p)) {
-    T* unpacked = workspace<T>(1, p.n * p.k);
-    copy_columns(p, unpacked);
-    columns = unpacked;
+  if (b.row_step != 1 || is_packed(p)) {
+    T* copied = workspace<T>(1, p.n * p.k);
+    copy_columns(p, copied);
+    columns = copied;
     column_stride = p.k;
   }
   const Output<T> out = output(p);
@@ -202,27 +211,6 @@ void run_transposed_b_dot_products(const Problem<T>& p, const PathKernels<T>& ke
     kernels.few_columns(op_a(p), columns + column * column_stride, p.k, column_stride,
                         out.offset(0, column).shape(p.m, count));
   }
-}
-
-// A few columns of op(B), too few to fill a panel's vectors: op(A) where stored against them.
-// One row of C against many columns runs as one column of Cᵀ; other shapes run stored_a with
-// panels as narrow as `narrow` says.
-template <typename T>
-void run_columns(const Problem<T>& p, const PathKernels<T>& kernels, bool narrow) {
-  if (p.n > kernels::max_few_columns && p.m == 1) return run_one_row(p, kernels);
-  if (p.n > kernels::max_few_columns && p.transpose_b == Transpose::yes) {
-    return run_transposed_b_dot_products(p, kernels);
-  }
-  if (p.n > kernels::max_few_columns) return run_stored_a(p, kernels, narrow);
-  // op(B)'s columns contiguous where stored already: a transposed B's stored rows, or the one
-  // column of a B whose rows are one element apart.
-  const StridedMatrix<T> b = op_b(p);
-  if (b.row_step == 1 && !is_packed(p)) {
-    return kernels.few_columns(op_a(p), b.data, p.k, b.column_step, output(p));
-  }
-  T* columns = workspace<T>(1, p.n * p.k);
-  copy_columns(p, columns);
-  kernels.few_columns(op_a(p), columns, p.k, p.k, output(p));
 }
 
 // c ← alpha · sum + beta · c, as every small call stores a result.
